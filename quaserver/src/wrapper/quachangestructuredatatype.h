@@ -27,7 +27,7 @@ public:
 
     QUaNodeId affected;
     QUaNodeId affectedType;
-    QUa::ChangeVerb verb = QUa::ChangeVerb::NodeAdded;
+    QUa::ChangeVerb verb{}; // no change flag until one is given
 };
 
 Q_DECLARE_METATYPE(QUaChangeStructureDataType)

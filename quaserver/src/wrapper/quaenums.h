@@ -7,6 +7,7 @@
 
 #include <type_traits>
 
+#include <open62541/plugin/log.h>
 #include <open62541/types.h>
 
 // The reflected enumerations of the object layer: their names and keys can be
@@ -42,7 +43,8 @@ enum class Status : quint32 {
 };
 Q_ENUM_NS(Status)
 
-// Same numbers as the stack's log levels and categories.
+// The log levels and categories of the stack's log records. The stack counts
+// them its own way: convert with logLevelFromUa and logCategoryFromUa.
 enum class LogLevel { Trace = 0, Debug = 1, Info = 2, Warning = 3, Error = 4, Fatal = 5 };
 Q_ENUM_NS(LogLevel)
 
@@ -88,6 +90,11 @@ enum class ChangeVerb : quint8 {
     DataTypeChanged = 16
 };
 Q_ENUM_NS(ChangeVerb)
+
+QUa::LogLevel logLevelFromUa(UA_LogLevel level);
+// Categories the enumeration has no key for (the stack's event loop, pub/sub
+// and discovery) map to Network, Application and Server.
+QUa::LogCategory logCategoryFromUa(UA_LogCategory category);
 
 // The text a node class is shown as ("OBJECT", "VARIABLE", ...); a null
 // string for an unspecified or unknown class.

@@ -69,6 +69,8 @@ public:
     // Namespace first, then identifier kind, then identifier.
     bool operator<(const QUaNodeId &other) const;
 
+    friend uint qHash(const QUaNodeId &nodeId, uint seed);
+
 private:
     void replaceIdentifier(UA_NodeId nodeId);
 
