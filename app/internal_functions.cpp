@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMessageBox>
 #include <QPainter>
@@ -13,6 +14,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextStream>
+
+// Every log line of the core names this file, the calling line and the calling
+// function's signature.
+#define CORE_LOG_AS(function, level, message)                                                      \
+    writeLog(QStringLiteral("internal_functions.cpp"), __LINE__, function, QStringLiteral(level),  \
+             message)
+#define CORE_LOG(level, message) CORE_LOG_AS(QString::fromUtf8(Q_FUNC_INFO), level, message)
 
 namespace
 {
@@ -76,6 +84,89 @@ QColor paneColour(const QString &level)
     return Qt::black;
 }
 
+// The table creation and its rules report under the function that runs them.
+const QString kInitSqlFunction = QStringLiteral("void cInternalFunctions::InitSQL()");
+
+const char *const kNotificationChannels[] = {"insert_tags_notf", "update_tags_notf",
+                                             "delete_tags_notf"};
+
+// The PostgreSQL rules that announce row changes; each statement is the prefix,
+// the table name and the suffix.
+struct NotifyRule {
+    const char *channel;
+    const char *prefix;
+    const char *suffix;
+};
+const NotifyRule kNotifyRules[] = {
+    {"insert_tags_notf", "CREATE OR REPLACE RULE some_notify_rule1 AS ON INSERT TO ",
+     " DO SELECT pg_notify('insert_tags_notf'::text, new.id::text) AS pg_notify;"},
+    {"update_tags_notf", "CREATE OR REPLACE RULE some_notify_rule2 AS ON UPDATE TO ",
+     " DO SELECT pg_notify('update_tags_notf'::text, new.id::text) AS pg_notify;"},
+    {"delete_tags_notf", "CREATE OR REPLACE RULE some_notify_rule3 AS ON DELETE TO ",
+     " DO SELECT pg_notify('delete_tags_notf'::text, 'deleted'::text) AS pg_notify;"},
+};
+
+// ODBC reads ';' as the end of a value and braces as quotes, so a value holding
+// any of them is wrapped in braces with its closing braces doubled; plain values
+// stay exactly as written.
+QString odbcValue(const QString &value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
+        !value.contains(QLatin1Char('}')))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+QString odbcConnectionString(const QJsonObject &config)
+{
+    const auto value = [&config](const char *key) {
+        return odbcValue(config[QLatin1String(key)].toString());
+    };
+    return QStringLiteral("DRIVER={SQL Server};SERVER=") + value("database_path") +
+           QStringLiteral(";DATABASE=") + value("database_name") + QStringLiteral(";UID=") +
+           value("database_user") + QStringLiteral(";PWD=") + value("database_password") +
+           QStringLiteral(";WSID=.");
+}
+
+// The column parts are pasted as they stand, empty ones keeping their spaces.
+QString createTableStatement(const QJsonObject &table)
+{
+    QStringList columns;
+    for (const QJsonValue &entry : table[QLatin1String("Columns")].toArray()) {
+        const QJsonObject column = entry.toObject();
+        columns << QStringList{column[QLatin1String("Name")].toString(),
+                               column[QLatin1String("Type")].toString(),
+                               column[QLatin1String("AutoIncrement")].toString(),
+                               column[QLatin1String("Null")].toString()}
+                       .join(QLatin1Char(' '));
+    }
+    QString statement = QStringLiteral("CREATE TABLE ") +
+                        table[QLatin1String("TableName")].toString() + QStringLiteral(" (") +
+                        columns.join(QStringLiteral(", "));
+    if (!columns.isEmpty())
+        statement += QLatin1Char(' ');
+    const QString primaryKey = table[QLatin1String("PrimaryKey")].toString();
+    if (primaryKey.isEmpty())
+        return statement + QLatin1Char(')');
+    return statement + QStringLiteral(",PRIMARY KEY (") + primaryKey + QStringLiteral(" ))");
+}
+
+QString fillTagsStatement(int count)
+{
+    QStringList rows;
+    for (int i = 1; i <= count; ++i) {
+        const QString n = QString::number(i);
+        rows << QStringLiteral("(%1,'%1','tag%1','%1','w','desc','String')").arg(n);
+    }
+    QString statement = QStringLiteral(
+        "INSERT INTO tags(id, number, key, value, type, description, format) VALUES ");
+    if (!rows.isEmpty())
+        statement += rows.join(QStringLiteral(", ")) + QLatin1Char(';');
+    return statement;
+}
+
 } // namespace
 
 cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
@@ -92,7 +183,118 @@ cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoad
 
 void cInternalFunctions::InitOPC() {}
 
-void cInternalFunctions::InitSQL() {}
+void cInternalFunctions::InitSQL()
+{
+    if (!m_sqlConfig[QLatin1String("sql_enable")].toBool()) {
+        CORE_LOG("info", QStringLiteral("InitSQL - DISABLE!"));
+        return;
+    }
+    if (!openDatabase()) {
+        CORE_LOG("critical", QStringLiteral("InitSQL - ERROR! DataBase NOT Open!"));
+        return;
+    }
+    m_sqlQuery = std::make_unique<QSqlQuery>(m_db);
+    createTables();
+    CORE_LOG("info", QStringLiteral("InitSQL - OK!"));
+    startWatchingTags();
+}
+
+// Configures m_db for the database type of sql.json and opens it; an unknown
+// type leaves m_db invalid, which never opens.
+bool cInternalFunctions::openDatabase()
+{
+    const auto text = [this](const char *key) {
+        return m_sqlConfig[QLatin1String(key)].toString();
+    };
+    const QString type = text("database_type");
+    if (type == QLatin1String("SQLLITE")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), text("database_name"));
+        m_db.setDatabaseName(QCoreApplication::applicationDirPath() + text("database_localpath"));
+    } else if (type == QLatin1String("MSSQL")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"));
+        m_db.setDatabaseName(odbcConnectionString(m_sqlConfig));
+    } else if (type == QLatin1String("POSTGRESQL")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), text("database_name"));
+        m_db.setHostName(text("database_path"));
+        m_db.setDatabaseName(text("database_name"));
+        m_db.setPort(m_sqlConfig[QLatin1String("database_port")].toInt());
+        m_db.setUserName(text("database_user"));
+        m_db.setPassword(text("database_password"));
+    }
+    return m_db.open();
+}
+
+// On later starts the tables exist already, so a refused CREATE TABLE is expected
+// and stays silent.
+void cInternalFunctions::createTables()
+{
+    for (const QJsonValue &entry : m_sqlConfig[QLatin1String("Tables")].toArray()) {
+        const QJsonObject table = entry.toObject();
+        m_sqlQuery->exec(createTableStatement(table));
+        createNotifyRules(table[QLatin1String("TableName")].toString());
+    }
+}
+
+// Only PostgreSQL knows rules; the other databases refuse them at every start.
+void cInternalFunctions::createNotifyRules(const QString &tableName)
+{
+    for (const NotifyRule &rule : kNotifyRules) {
+        const QString statement =
+            QLatin1String(rule.prefix) + tableName + QLatin1String(rule.suffix);
+        if (!m_sqlQuery->exec(statement))
+            CORE_LOG_AS(kInitSqlFunction, "critical",
+                        QStringLiteral("InitSQL %1 - ERROR!").arg(QLatin1String(rule.channel)));
+    }
+}
+
+// The SQL check timer runs the handler once after start-up; PostgreSQL
+// notifications run it again whenever a row changes.
+void cInternalFunctions::startWatchingTags()
+{
+    m_checkTimer.setInterval(2000);
+    connect(&m_checkTimer, SIGNAL(timeout()), this, SLOT(slot_iTimerCheckSQL()));
+    m_checkTimer.setSingleShot(true);
+    m_checkTimer.start();
+
+    QSqlDriver *driver = m_db.driver();
+    // Drivers without notifications refuse the subscription; nothing else follows.
+    for (const char *channel : kNotificationChannels)
+        driver->subscribeToNotification(QLatin1String(channel));
+    connect(driver,
+            SIGNAL(notification(const QString &, QSqlDriver::NotificationSource, const QVariant &)),
+            this,
+            SLOT(slot_Model_dataChanged(const QString &, QSqlDriver::NotificationSource,
+                                        const QVariant &)));
+}
+
+void cInternalFunctions::slot_Model_dataChanged(const QString &name, QSqlDriver::NotificationSource,
+                                                const QVariant &payload)
+{
+    m_pendingNotification = name;
+    m_pendingPayload = payload.toString();
+    slot_iTimerCheckSQL();
+}
+
+// Loading the notified rows into the OPC UA tags comes with the flow from SQL
+// to OPC UA; until then a notification only stays pending.
+void cInternalFunctions::slot_iTimerCheckSQL() {}
+
+void cInternalFunctions::clearTagsTable()
+{
+    runDeveloperStatement(QStringLiteral("DELETE FROM tags;"));
+}
+
+void cInternalFunctions::fillTagsTable(int count)
+{
+    runDeveloperStatement(fillTagsStatement(count));
+}
+
+void cInternalFunctions::runDeveloperStatement(const QString &statement)
+{
+    m_sqlQuery = std::make_unique<QSqlQuery>(m_db);
+    const bool ok = m_sqlQuery->exec(statement);
+    QMessageLogger().debug() << (ok ? "OK" : "ERROR") << statement;
+}
 
 bool cInternalFunctions::loadJsonFile(const QString &fileName, QJsonObject &target)
 {
