@@ -30,13 +30,19 @@ public:
 
 private slots:
     void db_updateData();
+    void slot_view_clicked(const QModelIndex &index);
+    void slot_TableSelectionClicked(int logicalIndex);
     void slot_CloseWhenJsonBad();
+    void on_pushButton_clicked();
+    void on_pushButton_2_clicked();
     void on_btnClean_clicked();
+    void on_btnApply_clicked();
 
 private:
     void setUpFonts();
     void setUpLinkLabel(const QFont &font);
     void startGateway();
+    void setUpTableView(QTableView *view);
 
     Ui::MainWindow *ui;
     cInternalFunctions *m_core = nullptr;
