@@ -1,0 +1,195 @@
+// The SQL store on a real PostgreSQL server: connection, the notification rules,
+// and notifications reaching the gateway core with their payloads, whoever
+// changed the row. The server
+// comes from scripts/test.sh through the GATEWAY_TEST_PG_* variables; this test
+// works in a database of its own.
+#include "internal_functions.h"
+#include "mysqltablemodelresult.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QTcpServer>
+#include <QtTest>
+#include <memory>
+
+#include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
+
+namespace
+{
+
+QStringList g_criticalLines;
+
+void captureCriticals(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtCriticalMsg)
+        g_criticalLines << text;
+}
+
+QString env(const char *name)
+{
+    return qEnvironmentVariable(name);
+}
+
+const QJsonArray kTables = QJsonDocument::fromJson(R"([{"TableName": "tags", "PrimaryKey": "id",
+    "Columns": [
+    {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
+    {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}])")
+                               .array();
+
+QSqlDatabase connectTo(const QString &connection, const QString &database)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", connection);
+    db.setHostName(env("GATEWAY_TEST_PG_HOST"));
+    db.setPort(env("GATEWAY_TEST_PG_PORT").toInt());
+    db.setUserName(env("GATEWAY_TEST_PG_USER"));
+    db.setPassword(env("GATEWAY_TEST_PG_PASSWORD"));
+    db.setDatabaseName(database);
+    db.open();
+    return db;
+}
+
+} // namespace
+
+class TestSqlPostgres : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init()
+    {
+        g_criticalLines.clear();
+        qInstallMessageHandler(captureCriticals);
+    }
+    void cleanup() { qInstallMessageHandler(nullptr); }
+
+    void unreachableServerIsNotOpened();
+    void rulesAreAcceptedAndNotifyTheCore();
+
+private:
+    std::unique_ptr<cInternalFunctions> makeCore(int port);
+    QString m_database;
+};
+
+void TestSqlPostgres::initTestCase()
+{
+    if (env("GATEWAY_TEST_PG_HOST").isEmpty())
+        QSKIP("GATEWAY_TEST_PG_HOST is not set: scripts/test.sh starts the PostgreSQL server "
+              "these tests need");
+    QSqlDatabase admin = connectTo("admin", env("GATEWAY_TEST_PG_DATABASE"));
+    QVERIFY2(admin.isOpen(), qPrintable(admin.lastError().text()));
+    m_database = QStringLiteral("gateway_test_%1_%2")
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(QDateTime::currentMSecsSinceEpoch());
+    QSqlQuery create(admin);
+    QVERIFY2(create.exec("CREATE DATABASE " + m_database), qPrintable(create.lastError().text()));
+
+    TestSettings::clear();
+    TestSettings::write("settings.json", R"({"Console": {"OutputEnable": true}})");
+    TestSettings::write("sql.json", "{}");
+    TestSettings::write("tags.json", "{}");
+}
+
+void TestSqlPostgres::cleanupTestCase()
+{
+    if (m_database.isEmpty())
+        return;
+    QSqlQuery drop(QSqlDatabase::database("admin"));
+    drop.exec("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+}
+
+std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore(int port)
+{
+    bool loaded = false;
+    auto core = std::make_unique<cInternalFunctions>(nullptr, &loaded);
+    core->m_sqlConfig = QJsonObject{{"sql_enable", true},
+                                    {"database_type", "POSTGRESQL"},
+                                    {"database_name", m_database},
+                                    {"database_path", env("GATEWAY_TEST_PG_HOST")},
+                                    {"database_port", port},
+                                    {"database_user", env("GATEWAY_TEST_PG_USER")},
+                                    {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
+                                    {"Tables", kTables}};
+    return core;
+}
+
+void TestSqlPostgres::unreachableServerIsNotOpened()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const int port = closed.serverPort();
+    closed.close();
+    {
+        auto core = makeCore(port);
+        core->InitSQL();
+        QVERIFY(!core->m_checkTimer.isActive());
+    }
+    QSqlDatabase::removeDatabase(m_database);
+    QCOMPARE(g_criticalLines.size(), 1);
+    QVERIFY(g_criticalLines.first().contains("> InitSQL - ERROR! DataBase NOT Open! ("));
+}
+
+void TestSqlPostgres::rulesAreAcceptedAndNotifyTheCore()
+{
+    {
+        auto core = makeCore(env("GATEWAY_TEST_PG_PORT").toInt());
+        core->InitSQL();
+        QVERIFY2(core->m_db.isOpen(), qPrintable(core->m_db.lastError().text()));
+        QVERIFY2(g_criticalLines.isEmpty(), qPrintable(g_criticalLines.join('\n')));
+        QVERIFY(core->m_checkTimer.isActive());
+
+        QSqlDatabase writer = connectTo("writer", m_database);
+        QSqlQuery rules("SELECT rulename FROM pg_rules WHERE tablename = 'tags' ORDER BY 1",
+                        writer);
+        QStringList ruleNames;
+        while (rules.next())
+            ruleNames << rules.value(0).toString();
+        QCOMPARE(ruleNames,
+                 QStringList({"some_notify_rule1", "some_notify_rule2", "some_notify_rule3"}));
+
+        // Each change made elsewhere arrives on its channel with its payload.
+        const auto pending = [&core] {
+            return core->m_pendingNotification + '|' + core->m_pendingPayload;
+        };
+        QSqlQuery change(writer);
+        QVERIFY(change.exec("INSERT INTO tags VALUES (7, '7', 'Pump7', '5', 'w', '', 'Int32')"));
+        QTRY_COMPARE(pending(), QStringLiteral("insert_tags_notf|7"));
+        QVERIFY(change.exec("UPDATE tags SET value = '6' WHERE id = 7"));
+        QTRY_COMPARE(pending(), QStringLiteral("update_tags_notf|7"));
+        QVERIFY(change.exec("DELETE FROM tags WHERE id = 7"));
+        QTRY_COMPARE(pending(), QStringLiteral("delete_tags_notf|deleted"));
+
+        // The developer statements fire the same rules.
+        core->fillTagsTable(3);
+        QTRY_COMPARE(pending(), QStringLiteral("insert_tags_notf|3"));
+
+        // The window's model writes through the rules as well.
+        MySqlTableModelResult model(nullptr, core->m_db);
+        model.setTable("tags");
+        model.setEditStrategy(QSqlTableModel::OnManualSubmit);
+        model.sort(1, Qt::AscendingOrder);
+        QVERIFY(model.setData(model.index(1, 3), "42"));
+        QVERIFY2(model.submitAll(), qPrintable(model.lastError().text()));
+        QTRY_COMPARE(pending(), QStringLiteral("update_tags_notf|2"));
+        QVERIFY(change.exec("SELECT value FROM tags WHERE id = 2") && change.next());
+        QCOMPARE(change.value(0).toString(), QStringLiteral("42"));
+        core->clearTagsTable();
+        QTRY_COMPARE(pending(), QStringLiteral("delete_tags_notf|deleted"));
+        change.finish();
+        rules.finish();
+        writer.close();
+    }
+    QSqlDatabase::removeDatabase("writer");
+    QSqlDatabase::removeDatabase(m_database);
+}
+
+QTEST_MAIN(TestSqlPostgres)
+#include "tst_sql_postgres.moc"

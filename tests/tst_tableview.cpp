@@ -1,0 +1,240 @@
+// The window's view of the tags table over a real SQLite file: geometry and
+// columns, the cell editor, the write-back, sorting and the developer panel.
+#include "mainwindow.h"
+#include "mysqltablemodelresult.h"
+
+#include <QFrame>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTcpServer>
+#include <QtTest>
+#include <memory>
+
+#include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
+
+namespace
+{
+
+const char kSqlJson[] = R"({"sql_enable": true, "database_type": "SQLLITE",
+    "database_name": "%1", "database_localpath": "/%1.db", "table_enable": true,
+    "Tables": [{"TableName": "tags", "PrimaryKey": "id", "Columns": [
+    {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
+    {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+    {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}]})";
+
+// Rows stored out of "number" order; the trigger stands for a database that
+// refuses a write.
+const char *const kSeed[] = {
+    "CREATE TABLE tags (id INTEGER NOT NULL, number TEXT, key TEXT, value TEXT, type TEXT, "
+    "description TEXT, format TEXT, PRIMARY KEY (id))",
+    "INSERT INTO tags VALUES (1, '3', 'Pump1', '20', 'w', 'Pump 1', 'Int32')",
+    "INSERT INTO tags VALUES (2, '1', 'Valve1', '30', 'r', 'Valve 1', 'Boolean')",
+    "INSERT INTO tags VALUES (3, '2', 'Flow', '10', 'w', 'Flow rate', 'Double')",
+    "CREATE TRIGGER guard BEFORE UPDATE ON tags WHEN NEW.value = 'refused' "
+    "BEGIN SELECT RAISE(ABORT, 'value refused by guard'); END",
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestTableView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void viewHasItsGeometryColumnsAndOrder();
+    void onlyEditableColumnsOpenTheEditor();
+    void applyWritesTheRowToTheDatabase();
+    void refusedWriteIsLoggedAndReverted();
+    void headerClicksSortAscending();
+    void developerButtonsRunTheirStatements();
+
+private:
+    QString column(int columnIndex);
+    QString storedValue(int id);
+    void clickCell(int row, int columnIndex);
+
+    QString m_name;
+    QSqlDatabase m_reader;
+    std::unique_ptr<MainWindow> m_window;
+    QTableView *m_view = nullptr;
+    MySqlTableModelResult *m_model = nullptr;
+};
+
+// Every test gets a database file and connection name of its own.
+void TestTableView::init()
+{
+    static int counter = 0;
+    m_name = QStringLiteral("tableview%1").arg(++counter);
+    m_reader = QSqlDatabase::addDatabase("QSQLITE", "reader");
+    m_reader.setDatabaseName(QCoreApplication::applicationDirPath() + '/' + m_name + ".db");
+    QVERIFY(m_reader.open());
+    for (const char *statement : kSeed) {
+        QSqlQuery seed(m_reader);
+        QVERIFY2(seed.exec(statement), qPrintable(seed.lastError().text()));
+    }
+
+    TestSettings::clear();
+    TestSettings::write("settings.json", QStringLiteral(R"({"opcua_port": %1,
+        "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
+                                             .arg(freePort())
+                                             .toUtf8());
+    TestSettings::write("sql.json", QString::fromLatin1(kSqlJson).arg(m_name).toUtf8());
+    TestSettings::write("tags.json", R"({"FolderMain": {"FolderName": "Main", "NodeId": 60000},
+                                         "FolderSub": {"FolderName": "Sub", "NodeId": 60001}})");
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_view = m_window->findChild<QTableView *>();
+    QVERIFY(m_view);
+    m_model = qobject_cast<MySqlTableModelResult *>(m_view->model());
+    QVERIFY(m_model);
+}
+
+void TestTableView::cleanup()
+{
+    m_window.reset();
+    m_reader.close();
+    m_reader = QSqlDatabase();
+    QSqlDatabase::removeDatabase("reader");
+    QFile::remove(QCoreApplication::applicationDirPath() + '/' + m_name + ".db");
+}
+
+QString TestTableView::column(int columnIndex)
+{
+    QStringList texts;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        texts << m_model->index(row, columnIndex).data().toString();
+    return texts.join(',');
+}
+
+QString TestTableView::storedValue(int id)
+{
+    QSqlQuery query(m_reader);
+    query.exec(QStringLiteral("SELECT value FROM tags WHERE id = %1").arg(id));
+    return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
+}
+
+void TestTableView::clickCell(int row, int columnIndex)
+{
+    const QRect cell = m_view->visualRect(m_model->index(row, columnIndex));
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, cell.center());
+}
+
+void TestTableView::viewHasItsGeometryColumnsAndOrder()
+{
+    QCOMPARE(m_view->parentWidget(), m_window->findChild<QWidget *>("verticalLayoutWidget_2"));
+    QCOMPARE(m_view->size(), QSize(1000, 260));
+    QCOMPARE(m_view->minimumSize(), m_view->maximumSize());
+    QHeaderView *header = m_view->horizontalHeader();
+    QStringList headers;
+    QList<int> widths;
+    for (int section = 0; section < m_model->columnCount(); ++section) {
+        headers << m_model->headerData(section, Qt::Horizontal).toString();
+        widths << header->sectionSize(section);
+    }
+    QCOMPARE(headers,
+             QStringList({"id", "number", "key", "value", "type", "description", "format"}));
+    QCOMPARE(widths.mid(0, 6), QList<int>({90, 90, 135, 180, 45, 306}));
+    QVERIFY(header->stretchLastSection());
+    QVERIFY(widths.last() >= 54);
+    QVERIFY(m_view->verticalHeader()->isHidden());
+    QCOMPARE(m_view->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(m_view->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(m_model->editStrategy(), QSqlTableModel::OnManualSubmit);
+    QCOMPARE(column(1), QStringLiteral("1,2,3"));
+}
+
+void TestTableView::onlyEditableColumnsOpenTheEditor()
+{
+    auto *frame = m_window->findChild<QFrame *>("frEdit");
+    auto *edit = m_window->findChild<QLineEdit *>("txtEdit");
+    for (int readOnly : {0, 2, 4}) {
+        clickCell(0, readOnly);
+        QCOMPARE(m_view->currentIndex().column(), readOnly);
+        QVERIFY2(frame->isHidden(), qPrintable(QString::number(readOnly)));
+    }
+    for (int editable : {1, 3, 5, 6}) {
+        clickCell(1, editable);
+        QVERIFY(frame->isVisible());
+        QCOMPARE(edit->text(), m_model->index(1, editable).data().toString());
+        QVERIFY(!m_view->viewport()->findChild<QLineEdit *>()); // never edited in place
+    }
+}
+
+void TestTableView::applyWritesTheRowToTheDatabase()
+{
+    clickCell(0, 3); // row "number" 1 is id 2
+    auto *edit = m_window->findChild<QLineEdit *>("txtEdit");
+    QCOMPARE(edit->text(), QStringLiteral("30"));
+    edit->setText("31");
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnApply"), Qt::LeftButton);
+    QVERIFY(m_window->findChild<QFrame *>("frEdit")->isHidden());
+    QCOMPARE(storedValue(2), QStringLiteral("31"));
+    QCOMPARE(storedValue(1), QStringLiteral("20"));
+    QCOMPARE(m_model->index(0, 3).data().toString(), QStringLiteral("31"));
+}
+
+void TestTableView::refusedWriteIsLoggedAndReverted()
+{
+    auto *pane = m_window->findChild<QPlainTextEdit *>("plainTextEdit");
+    pane->clear();
+    clickCell(2, 3); // id 1
+    m_window->findChild<QLineEdit *>("txtEdit")->setText("refused");
+    QTest::mouseClick(m_window->findChild<QPushButton *>("btnApply"), Qt::LeftButton);
+    QVERIFY(m_window->findChild<QFrame *>("frEdit")->isHidden());
+    QCOMPARE(storedValue(1), QStringLiteral("20"));
+    QCOMPARE(m_model->index(2, 3).data().toString(), QStringLiteral("20"));
+    QVERIFY(!m_model->isDirty());
+    const QString log = pane->toPlainText();
+    QVERIFY2(log.startsWith("[critical] ") && log.contains("value refused by guard"),
+             qPrintable(log));
+}
+
+void TestTableView::headerClicksSortAscending()
+{
+    const int valueX = m_view->horizontalHeader()->sectionViewportPosition(3) + 10;
+    for (int click = 0; click < 2; ++click) {
+        QTest::mouseClick(m_view->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(valueX, 5));
+        QCOMPARE(column(3), QStringLiteral("10,20,30"));
+    }
+    QTest::mouseClick(m_view->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(column(0), QStringLiteral("1,2,3"));
+}
+
+void TestTableView::developerButtonsRunTheirStatements()
+{
+    QVERIFY(m_window->findChild<QFrame *>("frDebug_SQL")->isHidden());
+    const auto rowCount = [this] {
+        QSqlQuery query("SELECT COUNT(*) FROM tags", m_reader);
+        return query.next() ? query.value(0).toInt() : -1;
+    };
+    m_window->findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(rowCount(), 0);
+    m_window->findChild<QSpinBox *>("spinBox")->setValue(5);
+    m_window->findChild<QPushButton *>("pushButton_2")->click();
+    QCOMPARE(rowCount(), 5);
+}
+
+QTEST_MAIN(TestTableView)
+#include "tst_tableview.moc"
