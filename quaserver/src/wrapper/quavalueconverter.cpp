@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "quaenums.h"
@@ -144,7 +145,8 @@ const QDateTime &uaEpoch()
 // (The stack's descriptors carry no index of their own.)
 int uaTypeIndex(const UA_DataType *type)
 {
-    if (type < &UA_TYPES[0] || type >= &UA_TYPES[UA_TYPES_COUNT])
+    const std::less<const UA_DataType *> before;
+    if (!type || before(type, &UA_TYPES[0]) || !before(type, &UA_TYPES[UA_TYPES_COUNT]))
         return -1;
     return int(type - &UA_TYPES[0]);
 }
