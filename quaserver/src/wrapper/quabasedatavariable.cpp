@@ -1,0 +1,3 @@
+#include "quabasedatavariable.h"
+
+QUaBaseDataVariable::QUaBaseDataVariable(QUaServer *server) : QUaBaseVariable(server) {}

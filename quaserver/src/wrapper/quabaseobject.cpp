@@ -1,0 +1,16 @@
+#include "quabaseobject.h"
+
+QUaBaseObject::QUaBaseObject(QUaServer *server) : QUaNode(server) {}
+
+quint8 QUaBaseObject::eventNotifier() const
+{
+    UA_Byte eventNotifier = 0;
+    UA_Server_readEventNotifier(stackServer(), stackNodeId(), &eventNotifier);
+    return eventNotifier;
+}
+
+void QUaBaseObject::setEventNotifier(const quint8 &eventNotifier)
+{
+    UA_Server_writeEventNotifier(stackServer(), stackNodeId(), eventNotifier);
+    emit eventNotifierChanged(eventNotifier);
+}

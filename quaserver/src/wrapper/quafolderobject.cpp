@@ -1,0 +1,3 @@
+#include "quafolderobject.h"
+
+QUaFolderObject::QUaFolderObject(QUaServer *server) : QUaBaseObject(server) {}

@@ -1,0 +1,3 @@
+#include "quaproperty.h"
+
+QUaProperty::QUaProperty(QUaServer *server) : QUaBaseVariable(server) {}

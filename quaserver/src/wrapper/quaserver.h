@@ -1,0 +1,288 @@
+#ifndef QUASERVER_H
+#define QUASERVER_H
+
+#include <QByteArray>
+#include <QHash>
+#include <QMap>
+#include <QMetaEnum>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+#include <open62541/server.h>
+
+#include "qualog.h"
+#include "quanetworkwatcher.h"
+#include "quareferencetype.h"
+#include "quatypes.h"
+
+class QUaNode;
+class QUaFolderObject;
+class QUaSession;
+
+// The OPC UA server of the application: owns the stack's server, keeps the
+// settings that go into its configuration at every start, drives it from the
+// Qt event loop and gives the address space as a tree of node objects under
+// objectsFolder().
+class QUaServer : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(quint16 port READ port WRITE setPort NOTIFY portChanged)
+    Q_PROPERTY(
+        QByteArray certificate READ certificate WRITE setCertificate NOTIFY certificateChanged)
+    Q_PROPERTY(quint16 maxSecureChannels READ maxSecureChannels WRITE setMaxSecureChannels NOTIFY
+                   maxSecureChannelsChanged)
+    Q_PROPERTY(quint16 maxSessions READ maxSessions WRITE setMaxSessions NOTIFY maxSessionsChanged)
+    Q_PROPERTY(bool isRunning READ isRunning WRITE setIsRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(QString applicationName READ applicationName WRITE setApplicationName NOTIFY
+                   applicationNameChanged)
+    Q_PROPERTY(QString applicationUri READ applicationUri WRITE setApplicationUri NOTIFY
+                   applicationUriChanged)
+    Q_PROPERTY(QString productName READ productName WRITE setProductName NOTIFY productNameChanged)
+    Q_PROPERTY(QString productUri READ productUri WRITE setProductUri NOTIFY productUriChanged)
+    Q_PROPERTY(QString manufacturerName READ manufacturerName WRITE setManufacturerName NOTIFY
+                   manufacturerNameChanged)
+    Q_PROPERTY(QString softwareVersion READ softwareVersion WRITE setSoftwareVersion NOTIFY
+                   softwareVersionChanged)
+    Q_PROPERTY(QString buildNumber READ buildNumber WRITE setBuildNumber NOTIFY buildNumberChanged)
+    Q_PROPERTY(bool anonymousLoginAllowed READ anonymousLoginAllowed WRITE setAnonymousLoginAllowed
+                   NOTIFY anonymousLoginAllowedChanged)
+
+    friend class QUaNode;
+    friend class QUaBaseVariable;
+
+public:
+    using ChildNodeIdCallback =
+        std::function<QUaNodeId(const QUaNodeId &parentNodeId, const QUaQualifiedName &browseName)>;
+
+    explicit QUaServer(QObject *parent = nullptr);
+    ~QUaServer() override;
+
+    // Applies the settings to the stack and opens the endpoint; true when the
+    // server runs afterwards (also when it already ran).
+    bool start();
+    // Closes every session and the endpoint; the address space stays.
+    void stop();
+    bool isRunning() const { return m_running; }
+    void setIsRunning(bool running);
+
+    // The settings below reach the stack at the next start.
+    quint16 port() const { return m_port; }
+    void setPort(quint16 port);
+    QByteArray certificate() const { return m_certificate; }
+    void setCertificate(const QByteArray &byteCertificate);
+    quint16 maxSecureChannels() const { return m_maxSecureChannels; }
+    void setMaxSecureChannels(quint16 maxSecureChannels);
+    quint16 maxSessions() const { return m_maxSessions; }
+    void setMaxSessions(quint16 maxSessions);
+    bool anonymousLoginAllowed() const { return m_anonymousLoginAllowed; }
+    void setAnonymousLoginAllowed(bool anonymousLoginAllowed);
+
+    QString applicationName() const;
+    void setApplicationName(const QString &strApplicationName);
+    QString applicationUri() const;
+    void setApplicationUri(const QString &strApplicationUri);
+    QString productName() const;
+    void setProductName(const QString &strProductName);
+    QString productUri() const;
+    void setProductUri(const QString &strProductUri);
+    QString manufacturerName() const;
+    void setManufacturerName(const QString &strManufacturerName);
+    QString softwareVersion() const;
+    void setSoftwareVersion(const QString &strSoftwareVersion);
+    QString buildNumber() const;
+    void setBuildNumber(const QString &strBuildNumber);
+
+    // The object bound to the standard Objects folder ns=0;i=85.
+    QUaFolderObject *objectsFolder() const { return m_objectsFolder; }
+    // The node object bound to the node id, or null.
+    QUaNode *nodeById(const QUaNodeId &nodeId) const;
+
+    // Chooses the node ids of children that the stack copies from a type.
+    void setChildNodeIdCallback(const ChildNodeIdCallback &callback);
+
+    // The users table for user-name logins; empty user names are ignored.
+    void addUser(const QString &userName, const QString &password);
+    void removeUser(const QString &userName);
+    QStringList userNames() const { return m_hashUsers.keys(); }
+    int userCount() const { return m_hashUsers.count(); }
+    QString userPassword(const QString &userName) const { return m_hashUsers.value(userName); }
+    bool userExists(const QString &userName) const;
+
+    // Adds a non-hierarchical reference type; true when it is known afterwards.
+    bool registerReferenceType(const QUaReferenceType &refType,
+                               const QUaNodeId &nodeId = QUaNodeId());
+
+    // Makes a Qt enumeration an OPC UA enumeration data type, by default
+    // ns=1;s=<scope>::<name>. Registering a name twice changes nothing.
+    void registerEnum(const QMetaEnum &metaEnum, const QUaNodeId &nodeId = QUaNodeId());
+    void registerEnum(const QString &enumName, const QUaEnumMap &enumMap,
+                      const QUaNodeId &nodeId = QUaNodeId());
+
+    // The server of a stack handle made by this class (the stack callbacks'
+    // way back to the object layer).
+    static QUaServer *fromStack(UA_Server *server);
+
+signals:
+    void isRunningChanged(bool running);
+    void portChanged(quint16 port);
+    void certificateChanged(const QByteArray &byteCertificate);
+    void maxSecureChannelsChanged(quint16 maxSecureChannels);
+    void maxSessionsChanged(quint16 maxSessions);
+    void applicationNameChanged(const QString &strApplicationName);
+    void applicationUriChanged(const QString &strApplicationUri);
+    void productNameChanged(const QString &strProductName);
+    void productUriChanged(const QString &strProductUri);
+    void manufacturerNameChanged(const QString &strManufacturerName);
+    void softwareVersionChanged(const QString &strSoftwareVersion);
+    void buildNumberChanged(const QString &strBuildNumber);
+    void anonymousLoginAllowedChanged(bool anonymousLoginAllowed);
+    void logMessage(const QUaLog &log);
+    void clientConnected(const QUaSession *session);
+    void clientDisconnected(const QUaSession *session);
+
+private:
+    using InstanceConstructor = std::function<UA_StatusCode(const UA_NodeId *, void **)>;
+
+    // Set-up (quaserver.cpp)
+    UA_Server *newStackServer();
+    void setupServer();
+    void readDefaultsFromConfig();
+    void applyConfig();
+    void applyNetworkConfig(UA_ServerConfig *config);
+    void applySecurityConfig(UA_ServerConfig *config);
+    void applyDescriptionConfig(UA_ServerConfig *config);
+    void installAccessControl(UA_ServerConfig *config);
+    void closeAllSessions();
+    void deleteChildren();
+
+    // Running the stack from the Qt event loop (quaserver.cpp)
+    void iterateServer();
+    void onNetworkActivity();
+
+    // Logger bridge (quaserver.cpp)
+    static void logFromStack(void *context, UA_LogLevel level, UA_LogCategory category,
+                             const char *format, va_list args);
+    void emitStackLog(UA_LogLevel level, UA_LogCategory category, const char *format, va_list args);
+
+    // Node objects (quaserver_types.cpp)
+    bool isNodeObject(const void *nodeContext) const;
+    QUaNode *nodeFromContext(void *nodeContext) const;
+    QUaNode *nodeObjectOf(const UA_NodeId &nodeId) const;
+    void registerBuiltInType(const QMetaObject &metaObject, const UA_NodeId &typeNodeId,
+                             bool withLifeCycle);
+    void registerTypeLifeCycle(const UA_NodeId &typeNodeId, const QMetaObject &metaObject);
+    void recordMandatoryChildren(const QUaNodeId &typeNodeId);
+    QSet<QUaQualifiedName> mandatoryChildren(const QUaNodeId &typeNodeId) const;
+    QUaNodeId typeIdOfClass(const QMetaObject &metaObject) const;
+    UA_StatusCode constructInstance(const QMetaObject &metaObject, const UA_NodeId *nodeId,
+                                    void **nodeContext);
+    QUaNode *newNodeObject(const QMetaObject &metaObject, const UA_NodeId *nodeId);
+    QUaNodeId createInstance(const QMetaObject &metaObject, QUaNode *parent,
+                             const QUaQualifiedName &browseName, const QUaNodeId &nodeId);
+    QUaNodeId referenceTypeForChild(const QUaNode *parent,
+                                    const QMetaObject &childMetaObject) const;
+    void setCurrentSession(const UA_NodeId *sessionId);
+    bool isKnownReferenceType(const QUaReferenceType &refType) const;
+    QUaNodeId referenceTypeId(const QUaReferenceType &refType) const;
+    bool isHierarchicalReferenceType(const QUaReferenceType &refType) const;
+    QUaNodeId enumNodeId(const QString &enumName) const { return m_hashEnums.value(enumName); }
+    bool isEnumDataType(const QUaNodeId &dataTypeId) const;
+    void addEnumValues(const UA_NodeId &dataTypeId, const QUaEnumMap &enumMap);
+    UA_StatusCode generateChildNodeId(const UA_NodeId *sourceNodeId,
+                                      const UA_NodeId *targetParentNodeId, UA_NodeId *targetNodeId);
+    quint32 computedChildNumericId(const UA_NodeId &parentNodeId,
+                                   const UA_QualifiedName &browseName) const;
+
+    static UA_StatusCode typeConstructor(UA_Server *server, const UA_NodeId *sessionId,
+                                         void *sessionContext, const UA_NodeId *typeNodeId,
+                                         void *typeNodeContext, const UA_NodeId *nodeId,
+                                         void **nodeContext);
+    static void typeDestructor(UA_Server *server, const UA_NodeId *sessionId, void *sessionContext,
+                               const UA_NodeId *typeNodeId, void *typeNodeContext,
+                               const UA_NodeId *nodeId, void **nodeContext);
+    static UA_StatusCode childNodeIdFromStack(UA_Server *server, const UA_NodeId *sessionId,
+                                              void *sessionContext, const UA_NodeId *sourceNodeId,
+                                              const UA_NodeId *targetParentNodeId,
+                                              const UA_NodeId *referenceTypeId,
+                                              UA_NodeId *targetNodeId);
+
+    // Access control (quaserver_accesscontrol.cpp)
+    static UA_StatusCode activateSession(UA_Server *server, UA_AccessControl *ac,
+                                         const UA_EndpointDescription *endpointDescription,
+                                         const UA_ByteString *secureChannelRemoteCertificate,
+                                         const UA_NodeId *sessionId,
+                                         const UA_ExtensionObject *userIdentityToken,
+                                         void **sessionContext);
+    static void closeSession(UA_Server *server, UA_AccessControl *ac, const UA_NodeId *sessionId,
+                             void *sessionContext);
+    static UA_UInt32 getUserRightsMask(UA_Server *server, UA_AccessControl *ac,
+                                       const UA_NodeId *sessionId, void *sessionContext,
+                                       const UA_NodeId *nodeId, void *nodeContext);
+    static UA_Byte getUserAccessLevel(UA_Server *server, UA_AccessControl *ac,
+                                      const UA_NodeId *sessionId, void *sessionContext,
+                                      const UA_NodeId *nodeId, void *nodeContext);
+    static UA_Boolean getUserExecutable(UA_Server *server, UA_AccessControl *ac,
+                                        const UA_NodeId *sessionId, void *sessionContext,
+                                        const UA_NodeId *methodId, void *methodContext);
+    static UA_Boolean getUserExecutableOnObject(UA_Server *server, UA_AccessControl *ac,
+                                                const UA_NodeId *sessionId, void *sessionContext,
+                                                const UA_NodeId *methodId, void *methodContext,
+                                                const UA_NodeId *objectId, void *objectContext);
+    UA_StatusCode activateSessionToken(const UA_NodeId &sessionId, const UA_ExtensionObject &token);
+    QUaSession *sessionFor(const UA_NodeId &sessionId);
+    void fillSession(QUaSession *session, const UA_NodeId &sessionId);
+    QString sessionUserName(const UA_NodeId *sessionId) const;
+    bool isValidUser(const UA_NodeId *sessionId) const;
+
+    // The stack
+    UA_Logger m_logger; // the configuration's logger points here
+    UA_Server *m_server = nullptr;
+    QTimer m_iterationTimer;
+    QUaNetworkWatcher m_networkWatcher;
+    bool m_running = false;
+    bool m_iterating = false;
+
+    // Settings
+    quint16 m_port = 4840;
+    quint16 m_maxSecureChannels = 0;
+    quint16 m_maxSessions = 0;
+    QByteArray m_certificate;
+    QByteArray m_certificateInUse; // the bytes the stack's security policy was made with
+    bool m_anonymousLoginAllowed = true;
+    bool m_anonymousLoginAllowedInUse = true; // as applied at the last start
+    QByteArray m_applicationName;
+    QByteArray m_applicationUri;
+    QByteArray m_productName;
+    QByteArray m_productUri;
+    QByteArray m_manufacturerName;
+    QByteArray m_softwareVersion;
+    QByteArray m_buildNumber;
+    QByteArray m_logBuffer;
+
+    // Users and sessions
+    QHash<QString, QString> m_hashUsers;
+    QHash<QUaNodeId, QUaSession *> m_hashSessions;
+    QUaSession *m_currentSession = nullptr; // the session whose request is being served
+
+    // Address space
+    QUaFolderObject *m_objectsFolder = nullptr;
+    QSet<const QUaNode *> m_nodeObjects; // every live node object of this server
+    QMap<QString, QUaNodeId> m_mapTypes; // class name to type node id
+    QHash<QUaNodeId, InstanceConstructor> m_hashConstructors;
+    QHash<QUaNodeId, QSet<QUaQualifiedName>> m_hashMandatoryChildren;
+    QMap<QString, QUaNodeId> m_hashEnums;
+    QHash<QUaReferenceType, QUaNodeId> m_hashHierarchicalRefs; // the four built-in ones
+    QHash<QUaReferenceType, QUaNodeId> m_hashRefTypes;         // every known one
+    ChildNodeIdCallback m_childNodeIdCallback;
+
+    // Read by the QUaNode constructor: the node being bound and its class.
+    const UA_NodeId *m_newNodeNodeId = nullptr;
+    const QMetaObject *m_newNodeMetaObject = nullptr;
+};
+
+#endif // QUASERVER_H

@@ -1,0 +1,213 @@
+// Who may open a session and what a session may do: the users table, the
+// session records and the six callbacks the server puts into the stack's
+// access control at every start.
+
+#include "quaserver.h"
+
+#include "quabaseobject.h"
+#include "quabasevariable.h"
+#include "quasession.h"
+
+#include <cstring>
+
+namespace
+{
+
+const QStringList &anonymousNames()
+{
+    static const QStringList names{QObject::tr("[Anonymous]"),
+                                   QObject::tr("[Anonymous:EmptyToken]")};
+    return names;
+}
+
+// The stack appends the endpoint's security mode and policy to the policy ids
+// it advertises, and clients echo the advertised id.
+bool hasPolicyPrefix(const UA_String &policyId, const char *prefix)
+{
+    const size_t length = qstrlen(prefix);
+    return policyId.length >= length && std::memcmp(policyId.data, prefix, length) == 0;
+}
+
+QString toQString(const UA_String &string)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(string.data), int(string.length));
+}
+
+const UA_DataType *tokenType(const UA_ExtensionObject &token)
+{
+    return token.encoding >= UA_EXTENSIONOBJECT_DECODED ? token.content.decoded.type : nullptr;
+}
+
+} // namespace
+
+void QUaServer::addUser(const QString &userName, const QString &password)
+{
+    if (!userName.isEmpty()) {
+        m_hashUsers.insert(userName, password);
+    }
+}
+
+void QUaServer::removeUser(const QString &userName)
+{
+    if (!userName.isEmpty()) {
+        m_hashUsers.remove(userName);
+    }
+}
+
+bool QUaServer::userExists(const QString &userName) const
+{
+    if (userName.isEmpty()) {
+        return false;
+    }
+    return anonymousNames().contains(userName) || m_hashUsers.contains(userName);
+}
+
+UA_StatusCode QUaServer::activateSession(UA_Server *server, UA_AccessControl *,
+                                         const UA_EndpointDescription *, const UA_ByteString *,
+                                         const UA_NodeId *sessionId,
+                                         const UA_ExtensionObject *userIdentityToken,
+                                         void **sessionContext)
+{
+    QUaServer *self = fromStack(server);
+    if (!self) {
+        return UA_STATUSCODE_BADINTERNALERROR;
+    }
+    *sessionContext = nullptr;
+    return self->activateSessionToken(*sessionId, *userIdentityToken);
+}
+
+UA_StatusCode QUaServer::activateSessionToken(const UA_NodeId &sessionId,
+                                              const UA_ExtensionObject &token)
+{
+    QString userName;
+    if (token.encoding == UA_EXTENSIONOBJECT_ENCODED_NOBODY) {
+        if (!m_anonymousLoginAllowedInUse) {
+            return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+        }
+        userName = anonymousNames().at(1);
+    } else if (tokenType(token) == &UA_TYPES[UA_TYPES_ANONYMOUSIDENTITYTOKEN]) {
+        const auto *anonymous =
+            static_cast<const UA_AnonymousIdentityToken *>(token.content.decoded.data);
+        if (!m_anonymousLoginAllowedInUse ||
+            (anonymous->policyId.data &&
+             !hasPolicyPrefix(anonymous->policyId, "open62541-anonymous-policy"))) {
+            return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+        }
+        userName = anonymousNames().at(0);
+    } else if (tokenType(token) == &UA_TYPES[UA_TYPES_USERNAMEIDENTITYTOKEN]) {
+        const auto *login =
+            static_cast<const UA_UserNameIdentityToken *>(token.content.decoded.data);
+        if (!hasPolicyPrefix(login->policyId, "open62541-username-policy") ||
+            (login->userName.length == 0 && login->password.length == 0)) {
+            return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+        }
+        const QString name = toQString(login->userName);
+        const QString password = toQString(login->password);
+        if (!m_hashUsers.contains(name) || m_hashUsers.value(name) != password) {
+            return UA_STATUSCODE_BADUSERACCESSDENIED;
+        }
+        userName = name;
+    } else {
+        return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+    }
+    QUaSession *session = sessionFor(sessionId);
+    session->m_userName = userName;
+    fillSession(session, sessionId);
+    return UA_STATUSCODE_GOOD;
+}
+
+QUaSession *QUaServer::sessionFor(const UA_NodeId &sessionId)
+{
+    const QUaNodeId id(sessionId);
+    QUaSession *session = m_hashSessions.value(id);
+    if (!session) {
+        session = new QUaSession(this);
+        m_hashSessions.insert(id, session);
+    }
+    return session;
+}
+
+void QUaServer::fillSession(QUaSession *session, const UA_NodeId &sessionId)
+{
+    session->m_sessionId = QUaNodeId(sessionId).toString();
+    UA_ApplicationDescription client;
+    UA_ApplicationDescription_init(&client);
+    if (UA_Server_getSessionAttribute_scalar(
+            m_server, &sessionId, UA_QUALIFIEDNAME(0, const_cast<char *>("clientDescription")),
+            &UA_TYPES[UA_TYPES_APPLICATIONDESCRIPTION], &client) == UA_STATUSCODE_GOOD) {
+        // a shallow copy: not cleared
+        session->m_applicationName = toQString(client.applicationName.text);
+        session->m_applicationUri = toQString(client.applicationUri);
+        session->m_productUri = toQString(client.productUri);
+    }
+    emit clientConnected(session);
+}
+
+void QUaServer::closeSession(UA_Server *server, UA_AccessControl *, const UA_NodeId *sessionId,
+                             void *)
+{
+    QUaServer *self = fromStack(server);
+    QUaSession *session = self ? self->m_hashSessions.take(QUaNodeId(*sessionId)) : nullptr;
+    if (!session) {
+        return;
+    }
+    emit self->clientDisconnected(session);
+    // Later, so that receivers can still read the record while the signal travels.
+    session->deleteLater();
+}
+
+QString QUaServer::sessionUserName(const UA_NodeId *sessionId) const
+{
+    const QUaSession *session = sessionId ? m_hashSessions.value(QUaNodeId(*sessionId)) : nullptr;
+    return session ? session->userName() : QString();
+}
+
+bool QUaServer::isValidUser(const UA_NodeId *sessionId) const
+{
+    return userExists(sessionUserName(sessionId));
+}
+
+UA_UInt32 QUaServer::getUserRightsMask(UA_Server *server, UA_AccessControl *,
+                                       const UA_NodeId *sessionId, void *, const UA_NodeId *,
+                                       void *nodeContext)
+{
+    QUaServer *self = fromStack(server);
+    if (!self || !self->isValidUser(sessionId)) {
+        return 0;
+    }
+    QUaNode *node = self->nodeFromContext(nodeContext);
+    return node ? node->resolvedUserWriteMask(self->sessionUserName(sessionId)) : 0xFFFFFFFF;
+}
+
+UA_Byte QUaServer::getUserAccessLevel(UA_Server *server, UA_AccessControl *,
+                                      const UA_NodeId *sessionId, void *, const UA_NodeId *,
+                                      void *nodeContext)
+{
+    QUaServer *self = fromStack(server);
+    if (!self || !self->isValidUser(sessionId)) {
+        return 0;
+    }
+    auto *variable = qobject_cast<QUaBaseVariable *>(self->nodeFromContext(nodeContext));
+    return variable ? variable->resolvedUserAccessLevel(self->sessionUserName(sessionId)) : 0xFF;
+}
+
+UA_Boolean QUaServer::getUserExecutable(UA_Server *server, UA_AccessControl *,
+                                        const UA_NodeId *sessionId, void *, const UA_NodeId *,
+                                        void *)
+{
+    QUaServer *self = fromStack(server);
+    return self && self->isValidUser(sessionId);
+}
+
+UA_Boolean QUaServer::getUserExecutableOnObject(UA_Server *server, UA_AccessControl *,
+                                                const UA_NodeId *sessionId, void *,
+                                                const UA_NodeId *, void *, const UA_NodeId *,
+                                                void *objectContext)
+{
+    QUaServer *self = fromStack(server);
+    if (!self || !self->isValidUser(sessionId)) {
+        return false;
+    }
+    auto *object = qobject_cast<QUaBaseObject *>(self->nodeFromContext(objectContext));
+    return object ? object->resolvedUserExecutable(self->sessionUserName(sessionId)) : true;
+}

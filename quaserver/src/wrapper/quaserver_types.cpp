@@ -1,0 +1,509 @@
+// The server's side of the address space: node objects for the nodes the
+// stack creates and deletes, the built-in node classes, instance creation,
+// reference types, enumerations and the node ids of type children.
+
+#include "quaserver.h"
+
+#include "quabasedatavariable.h"
+#include "quafolderobject.h"
+#include "quaproperty.h"
+#include "quasession.h"
+#include "quastack.h"
+
+namespace
+{
+
+bool isMandatory(UA_Server *server, const QUaNodeId &nodeId)
+{
+    const QUaStack::ScopedNodeId id(nodeId);
+    const QList<QUaStack::Reference> rules = QUaStack::browse(
+        server, id, UA_BROWSEDIRECTION_FORWARD, UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE));
+    for (const QUaStack::Reference &rule : rules) {
+        if (rule.targetId == QUaNodeId(0, UA_NS0ID_MODELLINGRULE_MANDATORY)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+UA_LocalizedText toUaText(const QString &text)
+{
+    return QUaLocalizedText(QString(), text);
+}
+
+// The attributes of a new variable: those of the class's variable type, read
+// only until the application allows writing.
+UA_VariableAttributes variableAttributesOfType(UA_Server *server, const UA_NodeId &typeNodeId)
+{
+    UA_VariableAttributes attributes;
+    UA_VariableAttributes_copy(&UA_VariableAttributes_default, &attributes);
+    UA_NodeId_clear(&attributes.dataType);
+    UA_Server_readDataType(server, typeNodeId, &attributes.dataType);
+    UA_Server_readValueRank(server, typeNodeId, &attributes.valueRank);
+    UA_Variant dimensions;
+    UA_Variant_init(&dimensions);
+    UA_Server_readArrayDimensions(server, typeNodeId, &dimensions);
+    if (dimensions.type == &UA_TYPES[UA_TYPES_UINT32] && dimensions.arrayLength > 0 &&
+        UA_Array_copy(dimensions.data, dimensions.arrayLength,
+                      reinterpret_cast<void **>(&attributes.arrayDimensions),
+                      &UA_TYPES[UA_TYPES_UINT32]) == UA_STATUSCODE_GOOD) {
+        attributes.arrayDimensionsSize = dimensions.arrayLength;
+    }
+    UA_Variant_clear(&dimensions);
+    // The stack's default also grants status and timestamp writes.
+    attributes.accessLevel = UA_ACCESSLEVELMASK_READ;
+    return attributes;
+}
+
+} // namespace
+
+bool QUaServer::isNodeObject(const void *nodeContext) const
+{
+    return nodeContext && m_nodeObjects.contains(static_cast<const QUaNode *>(nodeContext));
+}
+
+// Node contexts may hold anything the stack or other code put there; only the
+// pointers of live node objects are taken as such.
+QUaNode *QUaServer::nodeFromContext(void *nodeContext) const
+{
+    return isNodeObject(nodeContext) ? static_cast<QUaNode *>(nodeContext) : nullptr;
+}
+
+QUaNode *QUaServer::nodeObjectOf(const UA_NodeId &nodeId) const
+{
+    void *context = nullptr;
+    if (UA_Server_getNodeContext(m_server, nodeId, &context) != UA_STATUSCODE_GOOD) {
+        return nullptr;
+    }
+    return nodeFromContext(context);
+}
+
+void QUaServer::registerBuiltInType(const QMetaObject &metaObject, const UA_NodeId &typeNodeId,
+                                    bool withLifeCycle)
+{
+    m_mapTypes.insert(QString::fromLatin1(metaObject.className()), QUaNodeId(typeNodeId));
+    recordMandatoryChildren(QUaNodeId(typeNodeId));
+    if (withLifeCycle) {
+        UA_Server_setNodeContext(m_server, typeNodeId, this);
+        registerTypeLifeCycle(typeNodeId, metaObject);
+    }
+}
+
+void QUaServer::registerTypeLifeCycle(const UA_NodeId &typeNodeId, const QMetaObject &metaObject)
+{
+    if (UA_NodeId_isNull(&typeNodeId)) {
+        return;
+    }
+    const QMetaObject *classMetaObject = &metaObject;
+    m_hashConstructors.insert(QUaNodeId(typeNodeId),
+                              [this, classMetaObject](const UA_NodeId *nodeId, void **nodeContext) {
+                                  return constructInstance(*classMetaObject, nodeId, nodeContext);
+                              });
+    UA_NodeTypeLifecycle lifeCycle;
+    lifeCycle.constructor = &QUaServer::typeConstructor;
+    lifeCycle.destructor = &QUaServer::typeDestructor;
+    UA_Server_setNodeTypeLifecycle(m_server, typeNodeId, lifeCycle);
+}
+
+// A type's mandatory children are those of its super type plus its own
+// aggregated children with the modelling rule Mandatory.
+void QUaServer::recordMandatoryChildren(const QUaNodeId &typeNodeId)
+{
+    if (m_hashMandatoryChildren.contains(typeNodeId)) {
+        return;
+    }
+    QSet<QUaQualifiedName> browseNames;
+    if (typeNodeId != QUaNodeId(0, UA_NS0ID_BASEOBJECTTYPE) &&
+        typeNodeId != QUaNodeId(0, UA_NS0ID_BASEVARIABLETYPE)) {
+        const QUaStack::ScopedNodeId typeId(typeNodeId);
+        const QList<QUaStack::Reference> superTypes =
+            QUaStack::browse(m_server, typeId, UA_BROWSEDIRECTION_INVERSE,
+                             UA_NODEID_NUMERIC(0, UA_NS0ID_HASSUBTYPE), false);
+        if (!superTypes.isEmpty()) {
+            recordMandatoryChildren(superTypes.first().targetId);
+            browseNames = m_hashMandatoryChildren.value(superTypes.first().targetId);
+        }
+        const QList<QUaStack::Reference> children =
+            QUaStack::browse(m_server, typeId, UA_BROWSEDIRECTION_FORWARD,
+                             UA_NODEID_NUMERIC(0, UA_NS0ID_AGGREGATES));
+        for (const QUaStack::Reference &child : children) {
+            if (isMandatory(m_server, child.targetId)) {
+                browseNames.insert(child.browseName);
+            }
+        }
+    }
+    m_hashMandatoryChildren.insert(typeNodeId, browseNames);
+}
+
+QSet<QUaQualifiedName> QUaServer::mandatoryChildren(const QUaNodeId &typeNodeId) const
+{
+    return m_hashMandatoryChildren.value(typeNodeId);
+}
+
+QUaNodeId QUaServer::typeIdOfClass(const QMetaObject &metaObject) const
+{
+    return m_mapTypes.value(QString::fromLatin1(metaObject.className()));
+}
+
+void QUaServer::setCurrentSession(const UA_NodeId *sessionId)
+{
+    m_currentSession = sessionId ? m_hashSessions.value(QUaNodeId(*sessionId)) : nullptr;
+}
+
+UA_StatusCode QUaServer::typeConstructor(UA_Server *server, const UA_NodeId *sessionId, void *,
+                                         const UA_NodeId *typeNodeId, void *typeNodeContext,
+                                         const UA_NodeId *nodeId, void **nodeContext)
+{
+    QUaServer *self = fromStack(server);
+    if (!self || typeNodeContext != self) {
+        return UA_STATUSCODE_BADUNEXPECTEDERROR;
+    }
+    self->setCurrentSession(sessionId);
+    const InstanceConstructor constructor = self->m_hashConstructors.value(QUaNodeId(*typeNodeId));
+    return constructor ? constructor(nodeId, nodeContext) : UA_STATUSCODE_GOOD;
+}
+
+// Makes the object of a node the stack has just created and binds it to the
+// object of its parent node.
+UA_StatusCode QUaServer::constructInstance(const QMetaObject &metaObject, const UA_NodeId *nodeId,
+                                           void **nodeContext)
+{
+    const QUaNodeId parentId = QUaStack::parentOf(m_server, *nodeId);
+    QUaNodeId ancestorId = parentId;
+    void *ancestorContext = nullptr;
+    while (!ancestorId.isNull()) {
+        const QUaStack::ScopedNodeId id(ancestorId);
+        UA_NodeClass nodeClass = UA_NODECLASS_UNSPECIFIED;
+        UA_Server_readNodeClass(m_server, id, &nodeClass);
+        if (nodeClass != UA_NODECLASS_OBJECT && nodeClass != UA_NODECLASS_VARIABLE) {
+            return UA_STATUSCODE_GOOD; // nodes inside types, methods and views get no object
+        }
+        if (UA_Server_getNodeContext(m_server, id, &ancestorContext) == UA_STATUSCODE_GOOD &&
+            ancestorContext) {
+            break;
+        }
+        ancestorId = QUaStack::parentOf(m_server, id);
+    }
+    QUaNode *node = newNodeObject(metaObject, nodeId);
+    if (!node) {
+        return UA_STATUSCODE_BADUNEXPECTEDERROR;
+    }
+    *nodeContext = node;
+    QUaNode *parent = ancestorId == parentId ? nodeFromContext(ancestorContext) : nullptr;
+    if (parent) {
+        parent->bindChild(node);
+        emit parent->childAdded(node);
+    } else {
+        // No parent object to own it: the server does, so it never leaks.
+        node->setParent(this);
+    }
+    return UA_STATUSCODE_GOOD;
+}
+
+QUaNode *QUaServer::newNodeObject(const QMetaObject &metaObject, const UA_NodeId *nodeId)
+{
+    m_newNodeNodeId = nodeId;
+    m_newNodeMetaObject = &metaObject;
+    QObject *object = metaObject.newInstance(Q_ARG(QUaServer *, this));
+    m_newNodeNodeId = nullptr;
+    m_newNodeMetaObject = nullptr;
+    return qobject_cast<QUaNode *>(object);
+}
+
+// A node the stack deletes (a client's DeleteNodes, or a parent node deleted
+// inside the stack) takes its object with it, later, outside the stack call.
+void QUaServer::typeDestructor(UA_Server *server, const UA_NodeId *sessionId, void *,
+                               const UA_NodeId *, void *, const UA_NodeId *nodeId,
+                               void **nodeContext)
+{
+    QUaServer *self = fromStack(server);
+    QUaNode *node = self ? self->nodeFromContext(*nodeContext) : nullptr;
+    if (!node) {
+        return;
+    }
+    self->setCurrentSession(sessionId);
+    const QUaStack::ScopedNodeId parentId(QUaStack::parentOf(server, *nodeId));
+    if (self->nodeObjectOf(parentId)) {
+        node->deleteLater();
+    } else {
+        *nodeContext = nullptr; // the object stays, unbound
+    }
+}
+
+QUaNodeId QUaServer::createInstance(const QMetaObject &metaObject, QUaNode *parent,
+                                    const QUaQualifiedName &browseName, const QUaNodeId &nodeId)
+{
+    if (!metaObject.inherits(&QUaNode::staticMetaObject)) {
+        return QUaNodeId();
+    }
+    const QUaNodeId typeNodeId = typeIdOfClass(metaObject);
+    if (typeNodeId.isNull()) {
+        return QUaNodeId();
+    }
+    QUaNodeId referenceTypeId;
+    QUaNodeId parentId;
+    if (parent) {
+        if (parent->hasChild(browseName)) {
+            return QUaNodeId();
+        }
+        referenceTypeId = referenceTypeForChild(parent, metaObject);
+        parentId = parent->nodeId();
+    }
+    const QUaStack::ScopedNodeId requestedId(nodeId);
+    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, requestedId)) {
+        return QUaNodeId();
+    }
+
+    const QUaStack::ScopedNodeId typeId(typeNodeId);
+    const QUaStack::ScopedNodeId stackParentId(parentId);
+    const QUaStack::ScopedNodeId stackReferenceTypeId(referenceTypeId);
+    UA_QualifiedName stackBrowseName = browseName;
+    UA_NodeId newNodeId = UA_NODEID_NULL;
+    UA_StatusCode status;
+    if (metaObject.inherits(&QUaBaseVariable::staticMetaObject)) {
+        UA_VariableAttributes attributes = variableAttributesOfType(m_server, typeId);
+        attributes.displayName = toUaText(browseName.name());
+        status = __UA_Server_addNode(m_server, UA_NODECLASS_VARIABLE, requestedId.ptr(),
+                                     stackParentId.ptr(), stackReferenceTypeId.ptr(),
+                                     stackBrowseName, typeId.ptr(),
+                                     reinterpret_cast<const UA_NodeAttributes *>(&attributes),
+                                     &UA_TYPES[UA_TYPES_VARIABLEATTRIBUTES], nullptr, &newNodeId);
+        UA_VariableAttributes_clear(&attributes);
+    } else {
+        UA_ObjectAttributes attributes;
+        UA_ObjectAttributes_init(&attributes);
+        attributes.displayName = toUaText(browseName.name());
+        status = __UA_Server_addNode(m_server, UA_NODECLASS_OBJECT, requestedId.ptr(),
+                                     stackParentId.ptr(), stackReferenceTypeId.ptr(),
+                                     stackBrowseName, typeId.ptr(),
+                                     reinterpret_cast<const UA_NodeAttributes *>(&attributes),
+                                     &UA_TYPES[UA_TYPES_OBJECTATTRIBUTES], nullptr, &newNodeId);
+        UA_ObjectAttributes_clear(&attributes);
+    }
+    UA_QualifiedName_clear(&stackBrowseName);
+    const QUaNodeId result = status == UA_STATUSCODE_GOOD ? QUaNodeId(newNodeId) : QUaNodeId();
+    UA_NodeId_clear(&newNodeId);
+    return result;
+}
+
+QUaNodeId QUaServer::referenceTypeForChild(const QUaNode *parent,
+                                           const QMetaObject &childMetaObject) const
+{
+    if (qobject_cast<const QUaFolderObject *>(parent)) {
+        return QUaNodeId(0, UA_NS0ID_ORGANIZES);
+    }
+    if (qobject_cast<const QUaBaseObject *>(parent) ||
+        qobject_cast<const QUaBaseDataVariable *>(parent)) {
+        const bool isProperty = childMetaObject.inherits(&QUaProperty::staticMetaObject) &&
+                                !childMetaObject.inherits(&QUaBaseObject::staticMetaObject) &&
+                                !childMetaObject.inherits(&QUaBaseDataVariable::staticMetaObject);
+        return QUaNodeId(0, isProperty ? UA_NS0ID_HASPROPERTY : UA_NS0ID_HASCOMPONENT);
+    }
+    return QUaNodeId(0, UA_NS0ID_HASCOMPONENT);
+}
+
+bool QUaServer::isKnownReferenceType(const QUaReferenceType &refType) const
+{
+    return m_hashRefTypes.contains(refType);
+}
+
+QUaNodeId QUaServer::referenceTypeId(const QUaReferenceType &refType) const
+{
+    return m_hashRefTypes.value(refType);
+}
+
+bool QUaServer::isHierarchicalReferenceType(const QUaReferenceType &refType) const
+{
+    return m_hashHierarchicalRefs.contains(refType);
+}
+
+bool QUaServer::registerReferenceType(const QUaReferenceType &refType, const QUaNodeId &nodeId)
+{
+    if (isKnownReferenceType(refType)) {
+        return true;
+    }
+    const QUaStack::ScopedNodeId requestedId(nodeId);
+    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, requestedId)) {
+        return false;
+    }
+    UA_ReferenceTypeAttributes attributes;
+    UA_ReferenceTypeAttributes_copy(&UA_ReferenceTypeAttributes_default, &attributes);
+    UA_LocalizedText_clear(&attributes.displayName);
+    UA_LocalizedText_clear(&attributes.inverseName);
+    attributes.displayName = toUaText(refType.strForwardName);
+    attributes.inverseName = toUaText(refType.strInverseName);
+    attributes.symmetric = false;
+    attributes.isAbstract = false;
+    UA_QualifiedName browseName = QUaQualifiedName(0, refType.strForwardName);
+    UA_NodeId newNodeId = UA_NODEID_NULL;
+    const UA_StatusCode status = UA_Server_addReferenceTypeNode(
+        m_server, requestedId, UA_NODEID_NUMERIC(0, UA_NS0ID_NONHIERARCHICALREFERENCES),
+        UA_NODEID_NUMERIC(0, UA_NS0ID_HASSUBTYPE), browseName, attributes, nullptr, &newNodeId);
+    UA_QualifiedName_clear(&browseName);
+    UA_ReferenceTypeAttributes_clear(&attributes);
+    if (status == UA_STATUSCODE_GOOD) {
+        m_hashRefTypes.insert(refType, QUaNodeId(newNodeId));
+    }
+    UA_NodeId_clear(&newNodeId);
+    return status == UA_STATUSCODE_GOOD;
+}
+
+void QUaServer::registerEnum(const QMetaEnum &metaEnum, const QUaNodeId &nodeId)
+{
+    const QString enumName = QStringLiteral("%1::%2").arg(QString::fromLatin1(metaEnum.scope()),
+                                                          QString::fromLatin1(metaEnum.name()));
+    QUaEnumMap enumMap;
+    for (int i = 0; i < metaEnum.keyCount(); ++i) {
+        QUaEnumerationEntry entry;
+        entry.displayName = QUaLocalizedText(QString::fromLatin1(metaEnum.key(i)));
+        enumMap.insert(qint64(metaEnum.value(i)), entry);
+    }
+    registerEnum(enumName, enumMap, nodeId);
+}
+
+void QUaServer::registerEnum(const QString &enumName, const QUaEnumMap &enumMap,
+                             const QUaNodeId &nodeId)
+{
+    if (m_hashEnums.contains(enumName)) {
+        return;
+    }
+    const QUaStack::ScopedNodeId requestedId(nodeId);
+    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, requestedId)) {
+        return;
+    }
+    const QUaNodeId dataTypeId = nodeId.isNull() ? QUaNodeId(1, enumName) : nodeId;
+    const QUaStack::ScopedNodeId stackDataTypeId(dataTypeId);
+
+    UA_DataTypeAttributes attributes;
+    UA_DataTypeAttributes_copy(&UA_DataTypeAttributes_default, &attributes);
+    UA_LocalizedText_clear(&attributes.displayName);
+    UA_LocalizedText_clear(&attributes.description);
+    attributes.displayName = toUaText(enumName);
+    attributes.description = toUaText(enumName);
+    UA_QualifiedName browseName = QUaQualifiedName(1, enumName);
+    const UA_StatusCode status = UA_Server_addDataTypeNode(
+        m_server, stackDataTypeId, UA_NODEID_NUMERIC(0, UA_NS0ID_ENUMERATION),
+        UA_NODEID_NUMERIC(0, UA_NS0ID_HASSUBTYPE), browseName, attributes, nullptr, nullptr);
+    UA_QualifiedName_clear(&browseName);
+    UA_DataTypeAttributes_clear(&attributes);
+    if (status != UA_STATUSCODE_GOOD) {
+        return;
+    }
+    addEnumValues(stackDataTypeId, enumMap);
+    m_hashEnums.insert(enumName, dataTypeId);
+}
+
+// The enumeration's EnumValues property: one EnumValueType per entry, in
+// ascending value order.
+void QUaServer::addEnumValues(const UA_NodeId &dataTypeId, const QUaEnumMap &enumMap)
+{
+    UA_VariableAttributes attributes;
+    UA_VariableAttributes_copy(&UA_VariableAttributes_default, &attributes);
+    UA_LocalizedText_clear(&attributes.displayName);
+    attributes.displayName = toUaText(QStringLiteral("EnumValues"));
+    UA_NodeId_clear(&attributes.dataType);
+    attributes.dataType = UA_NODEID_NUMERIC(0, UA_NS0ID_ENUMVALUETYPE);
+    attributes.valueRank = UA_VALUERANK_ONE_DIMENSION;
+    attributes.arrayDimensionsSize = 1;
+    attributes.arrayDimensions = static_cast<UA_UInt32 *>(UA_new(&UA_TYPES[UA_TYPES_UINT32]));
+    attributes.arrayDimensions[0] = UA_UInt32(enumMap.count());
+    attributes.accessLevel = UA_ACCESSLEVELMASK_READ;
+    attributes.userAccessLevel = UA_ACCESSLEVELMASK_READ;
+    attributes.minimumSamplingInterval = 0;
+
+    const size_t count = size_t(enumMap.count());
+    auto *values =
+        static_cast<UA_EnumValueType *>(UA_Array_new(count, &UA_TYPES[UA_TYPES_ENUMVALUETYPE]));
+    size_t i = 0;
+    for (auto entry = enumMap.cbegin(); entry != enumMap.cend(); ++entry, ++i) {
+        values[i].value = entry.key();
+        values[i].displayName = entry->displayName;
+        values[i].description = entry->description;
+    }
+    UA_Variant_setArray(&attributes.value, values, count, &UA_TYPES[UA_TYPES_ENUMVALUETYPE]);
+
+    UA_NodeId enumValuesId = UA_NODEID_NULL;
+    UA_Server_addVariableNode(
+        m_server, UA_NODEID_NULL, dataTypeId, UA_NODEID_NUMERIC(0, UA_NS0ID_HASPROPERTY),
+        UA_QUALIFIEDNAME(0, const_cast<char *>("EnumValues")),
+        UA_NODEID_NUMERIC(0, UA_NS0ID_PROPERTYTYPE), attributes, nullptr, &enumValuesId);
+    UA_Server_addReference(m_server, enumValuesId, UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE),
+                           UA_EXPANDEDNODEID_NUMERIC(0, UA_NS0ID_MODELLINGRULE_MANDATORY), true);
+    UA_NodeId_clear(&enumValuesId);
+    UA_VariableAttributes_clear(&attributes);
+}
+
+bool QUaServer::isEnumDataType(const QUaNodeId &dataTypeId) const
+{
+    for (const QUaNodeId &enumTypeId : m_hashEnums) {
+        if (enumTypeId == dataTypeId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+UA_StatusCode QUaServer::childNodeIdFromStack(UA_Server *server, const UA_NodeId *, void *,
+                                              const UA_NodeId *sourceNodeId,
+                                              const UA_NodeId *targetParentNodeId,
+                                              const UA_NodeId *, UA_NodeId *targetNodeId)
+{
+    QUaServer *self = fromStack(server);
+    return self ? self->generateChildNodeId(sourceNodeId, targetParentNodeId, targetNodeId)
+                : UA_STATUSCODE_GOOD;
+}
+
+// The application's chooser decides first; an id it gets wrong, or no chooser,
+// gives an id computed from the parent's id and the child's browse name, so
+// that the same type child under different parents gets different ids.
+UA_StatusCode QUaServer::generateChildNodeId(const UA_NodeId *sourceNodeId,
+                                             const UA_NodeId *targetParentNodeId,
+                                             UA_NodeId *targetNodeId)
+{
+    UA_QualifiedName browseName;
+    UA_QualifiedName_init(&browseName);
+    UA_Server_readBrowseName(m_server, *sourceNodeId, &browseName);
+    if (m_childNodeIdCallback) {
+        const QUaNodeId parentId(*targetParentNodeId);
+        const QUaQualifiedName childName(browseName);
+        const QUaNodeId chosenId = m_childNodeIdCallback(parentId, childName);
+        QString problem;
+        if (chosenId.isNull()) {
+            problem = tr("Child %1 nodeId for parent %2 is null. Assigning random nodeId.");
+        } else if (QUaStack::nodeExists(m_server, QUaStack::ScopedNodeId(chosenId))) {
+            problem =
+                tr("Child %1 nodeId for parent %2 is already in use. Assigning random nodeId.");
+        } else {
+            UA_NodeId_clear(targetNodeId);
+            *targetNodeId = chosenId;
+            UA_QualifiedName_clear(&browseName);
+            return UA_STATUSCODE_GOOD;
+        }
+        emit logMessage(QUaLog(problem.arg(childName.toString(), parentId.toString()),
+                               QUa::LogLevel::Error, QUa::LogCategory::UserLand));
+    }
+    const UA_UInt16 namespaceIndex = targetNodeId->namespaceIndex;
+    UA_NodeId_clear(targetNodeId);
+    *targetNodeId =
+        UA_NODEID_NUMERIC(namespaceIndex, computedChildNumericId(*targetParentNodeId, browseName));
+    // Numeric 0 would let the stack choose; an id in use moves on to the next
+    // one, so the search always ends on a free id.
+    while (targetNodeId->identifier.numeric == 0 || QUaStack::nodeExists(m_server, *targetNodeId)) {
+        ++targetNodeId->identifier.numeric;
+    }
+    UA_QualifiedName_clear(&browseName);
+    return UA_STATUSCODE_GOOD;
+}
+
+quint32 QUaServer::computedChildNumericId(const UA_NodeId &parentNodeId,
+                                          const UA_QualifiedName &browseName) const
+{
+    const quint32 parentPart =
+        (quint32(parentNodeId.namespaceIndex) ^ quint32(parentNodeId.identifierType)) ^
+        (parentNodeId.identifierType == UA_NODEIDTYPE_NUMERIC
+             ? quint32(parentNodeId.namespaceIndex) ^ parentNodeId.identifier.numeric
+             : quint32(UA_NodeId_hash(&parentNodeId)));
+    const QByteArray name = QByteArray::fromRawData(
+        reinterpret_cast<const char *>(browseName.name.data), int(browseName.name.length));
+    return parentPart ^ quint32(qHash(name, browseName.namespaceIndex));
+}
