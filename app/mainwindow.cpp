@@ -20,8 +20,7 @@ namespace
 // operator can still read what the log pane holds.
 constexpr int kCloseDelayMs = 2000;
 
-const char kLinkText[] =
-    "<a href=\"https://varnholt.example/tagbridge\">varnholt.example/tagbridge</a>";
+const char kLinkText[] = "<a href=\"https://varnholt.example/tagbridge\">varnholt.example</a>";
 
 // The tags table's columns by position: header text, share of the usable view
 // width in percent, and whether the operator may edit the column.
