@@ -25,6 +25,18 @@ QMetaType::Type foldTypeAliases(QMetaType::Type type)
     }
 }
 
+// The stack stores the values of an enumeration variable under the
+// enumeration's own data type; in memory and on the wire they are Int32.
+QVariant toQtValue(const UA_Variant &value)
+{
+    if (!value.type || value.type->typeKind != UA_DATATYPEKIND_ENUM) {
+        return QUaValueConverter::toQVariant(value, QUaArrayKind::List);
+    }
+    UA_Variant asInt32 = value; // shallow: never cleared
+    asInt32.type = &UA_TYPES[UA_TYPES_INT32];
+    return QUaValueConverter::toQVariant(asInt32, QUaArrayKind::List);
+}
+
 bool isList(const QVariant &value)
 {
     return value.canConvert<QVariantList>();
@@ -39,14 +51,36 @@ QVariant convertedOrDefault(QVariant value, QMetaType::Type type)
     return QVariant(type, nullptr);
 }
 
+// The value as the type, element by element for a list. BaseDataType takes
+// any value as it is.
+QVariant valueAsType(const QVariant &value, QMetaType::Type type)
+{
+    if (type == QMetaType::QVariant) {
+        return value;
+    }
+    if (!isList(value)) {
+        return convertedOrDefault(value, type);
+    }
+    QVariantList elements;
+    for (const QVariant &element : value.value<QVariantList>()) {
+        elements.append(convertedOrDefault(element, type));
+    }
+    return elements;
+}
+
 } // namespace
 
 QUaBaseVariable::QUaBaseVariable(QUaServer *server) : QUaNode(server)
 {
     m_type = typeOfDataTypeAttribute();
+    installWriteHook(true);
+}
+
+void QUaBaseVariable::installWriteHook(bool installed)
+{
     UA_ValueCallback callback;
     callback.onRead = nullptr;
-    callback.onWrite = &QUaBaseVariable::onWrite;
+    callback.onWrite = installed ? &QUaBaseVariable::onWrite : nullptr;
     UA_Server_setVariableNode_valueCallback(stackServer(), stackNodeId(), callback);
 }
 
@@ -167,7 +201,7 @@ void QUaBaseVariable::writeDataTypeOfQtType(QMetaType::Type type)
 QVariant QUaBaseVariable::value() const
 {
     UA_DataValue dataValue = readDataValue(UA_TIMESTAMPSTORETURN_NEITHER);
-    const QVariant result = QUaValueConverter::toQVariant(dataValue.value, QUaArrayKind::List);
+    const QVariant result = toQtValue(dataValue.value);
     UA_DataValue_clear(&dataValue);
     return result;
 }
@@ -176,10 +210,13 @@ void QUaBaseVariable::setValue(const QVariant &value, const QUaStatusCode &statu
                                const QDateTime &sourceTimestamp, const QDateTime &serverTimestamp,
                                const QMetaType::Type &newTypeConst)
 {
-    QVariant newValue = value;
     QMetaType::Type newType = foldTypeAliases(newTypeConst);
+    QVariant newValue = value;
     if (newType == QMetaType::UnknownType) {
         newType = typeForValue(newValue);
+    } else {
+        // The stack takes a new data type only when the stored value fits it.
+        newValue = valueAsType(value, newType);
     }
     const bool typeChanges = newType != m_type;
     if (typeChanges) {
@@ -215,11 +252,7 @@ QMetaType::Type QUaBaseVariable::typeForValue(QVariant &value) const
     if (candidate == m_type || !list.first().canConvert(m_type)) {
         return candidate;
     }
-    QVariantList converted;
-    for (const QVariant &element : list) {
-        converted.append(convertedOrDefault(element, m_type));
-    }
-    value = converted;
+    value = valueAsType(value, m_type);
     return m_type;
 }
 
@@ -235,18 +268,7 @@ void QUaBaseVariable::setDataType(const QMetaType::Type &type)
         return;
     }
     writeDataTypeAttribute(kBaseDataType);
-    const QVariant current = value();
-    QVariant converted;
-    if (isList(current)) {
-        QVariantList elements;
-        for (const QVariant &element : current.value<QVariantList>()) {
-            elements.append(convertedOrDefault(element, newType));
-        }
-        converted = elements;
-    } else {
-        converted = convertedOrDefault(current, newType);
-    }
-    writeProgramValue(converted, QUa::Status::Good, QDateTime(), QDateTime());
+    writeProgramValue(valueAsType(value(), newType), QUa::Status::Good, QDateTime(), QDateTime());
     writeDataTypeOfQtType(newType);
 }
 
@@ -270,8 +292,9 @@ bool QUaBaseVariable::setDataTypeEnum(const QString &enumName)
     return true;
 }
 
-// Enumeration values are Int32: the value becomes an integer, then the data
-// type the enumeration.
+// Enumeration values are Int32: the value becomes an integer, the data type
+// the enumeration. The stack changes a data type to an enumeration only while
+// the variable holds no value, so the value is cleared (unreported) meanwhile.
 void QUaBaseVariable::setEnumDataType(const QUaNodeId &enumTypeId)
 {
     writeDataTypeAttribute(kBaseDataType);
@@ -280,10 +303,20 @@ void QUaBaseVariable::setEnumDataType(const QUaNodeId &enumTypeId)
         const QVariantList list = current.value<QVariantList>();
         current = list.isEmpty() ? QVariant(0) : list.first();
     }
+    clearValueSilently();
+    writeDataTypeAttribute(QUaStack::ScopedNodeId(enumTypeId));
     writeProgramValue(convertedOrDefault(current, QMetaType::Int), QUa::Status::Good, QDateTime(),
                       QDateTime());
-    writeDataTypeAttribute(QUaStack::ScopedNodeId(enumTypeId));
     m_type = QMetaType::Int;
+}
+
+void QUaBaseVariable::clearValueSilently()
+{
+    installWriteHook(false);
+    UA_DataValue noValue;
+    UA_DataValue_init(&noValue);
+    writeDataValue(noValue);
+    installWriteHook(true);
 }
 
 QUaStatusCode QUaBaseVariable::statusCode() const

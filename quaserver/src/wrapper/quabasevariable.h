@@ -82,6 +82,8 @@ private:
                         const UA_NodeId *nodeId, void *nodeContext, const UA_NumericRange *range,
                         const UA_DataValue *data);
     void emitWritten(const UA_NodeId *sessionId, const UA_DataValue &data);
+    void installWriteHook(bool installed);
+    void clearValueSilently();
 
     QMetaType::Type typeOfDataTypeAttribute() const;
     QMetaType::Type typeForValue(QVariant &value) const;

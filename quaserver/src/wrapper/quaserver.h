@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include <open62541/server.h>
 
@@ -146,6 +148,19 @@ signals:
     void clientDisconnected(const QUaSession *session);
 
 private:
+    // The stack takes values for a variable of an enumeration data type only
+    // when it knows the enumeration as one of its data types.
+    struct EnumDataType {
+        EnumDataType(const QUaNodeId &typeId, const QString &name, const UA_DataTypeArray *next);
+        ~EnumDataType();
+        EnumDataType(const EnumDataType &) = delete;
+        EnumDataType &operator=(const EnumDataType &) = delete;
+
+        QByteArray name;
+        UA_DataType type;
+        UA_DataTypeArray array;
+    };
+
     using InstanceConstructor = std::function<UA_StatusCode(const UA_NodeId *, void **)>;
 
     // Set-up (quaserver.cpp)
@@ -193,6 +208,7 @@ private:
     QUaNodeId enumNodeId(const QString &enumName) const { return m_hashEnums.value(enumName); }
     bool isEnumDataType(const QUaNodeId &dataTypeId) const;
     void addEnumValues(const UA_NodeId &dataTypeId, const QUaEnumMap &enumMap);
+    void addEnumDataType(const QUaNodeId &dataTypeId, const QString &enumName);
     UA_StatusCode generateChildNodeId(const UA_NodeId *sourceNodeId,
                                       const UA_NodeId *targetParentNodeId, UA_NodeId *targetNodeId);
     quint32 computedChildNumericId(const UA_NodeId &parentNodeId,
@@ -276,8 +292,9 @@ private:
     QHash<QUaNodeId, InstanceConstructor> m_hashConstructors;
     QHash<QUaNodeId, QSet<QUaQualifiedName>> m_hashMandatoryChildren;
     QMap<QString, QUaNodeId> m_hashEnums;
-    QHash<QUaReferenceType, QUaNodeId> m_hashHierarchicalRefs; // the four built-in ones
-    QHash<QUaReferenceType, QUaNodeId> m_hashRefTypes;         // every known one
+    std::vector<std::unique_ptr<EnumDataType>> m_enumDataTypes; // listed in the configuration
+    QHash<QUaReferenceType, QUaNodeId> m_hashHierarchicalRefs;  // the four built-in ones
+    QHash<QUaReferenceType, QUaNodeId> m_hashRefTypes;          // every known one
     ChildNodeIdCallback m_childNodeIdCallback;
 
     // Read by the QUaNode constructor: the node being bound and its class.

@@ -10,6 +10,8 @@
 #include "quasession.h"
 #include "quastack.h"
 
+#include <cstring>
+
 namespace
 {
 
@@ -390,6 +392,7 @@ void QUaServer::registerEnum(const QString &enumName, const QUaEnumMap &enumMap,
         return;
     }
     addEnumValues(stackDataTypeId, enumMap);
+    addEnumDataType(dataTypeId, enumName);
     m_hashEnums.insert(enumName, dataTypeId);
 }
 
@@ -431,6 +434,34 @@ void QUaServer::addEnumValues(const UA_NodeId &dataTypeId, const QUaEnumMap &enu
                            UA_EXPANDEDNODEID_NUMERIC(0, UA_NS0ID_MODELLINGRULE_MANDATORY), true);
     UA_NodeId_clear(&enumValuesId);
     UA_VariableAttributes_clear(&attributes);
+}
+
+QUaServer::EnumDataType::EnumDataType(const QUaNodeId &typeId, const QString &enumName,
+                                      const UA_DataTypeArray *next)
+    : name(enumName.toUtf8()), array{next, 1, &type, false}
+{
+    std::memset(&type, 0, sizeof(type));
+    type.typeName = name.constData();
+    type.typeId = typeId;
+    type.memSize = sizeof(UA_Int32);
+    type.typeKind = UA_DATATYPEKIND_ENUM;
+    type.pointerFree = true;
+    type.overlayable = UA_BINARY_OVERLAYABLE_INTEGER;
+}
+
+QUaServer::EnumDataType::~EnumDataType()
+{
+    UA_NodeId_clear(&type.typeId);
+}
+
+// Enumerations travel as Int32; the stack needs the description to accept and
+// store values for variables of this data type.
+void QUaServer::addEnumDataType(const QUaNodeId &dataTypeId, const QString &enumName)
+{
+    UA_ServerConfig *config = UA_Server_getConfig(m_server);
+    m_enumDataTypes.push_back(
+        std::make_unique<EnumDataType>(dataTypeId, enumName, config->customDataTypes));
+    config->customDataTypes = &m_enumDataTypes.back()->array;
 }
 
 bool QUaServer::isEnumDataType(const QUaNodeId &dataTypeId) const
