@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
-#include <QTcpServer>
 #include <QtTest>
 #include <memory>
 
@@ -71,11 +70,10 @@ private slots:
     }
     void cleanup() { qInstallMessageHandler(nullptr); }
 
-    void unreachableServerIsNotOpened();
     void rulesAreAcceptedAndNotifyTheCore();
 
 private:
-    std::unique_ptr<cInternalFunctions> makeCore(int port);
+    std::unique_ptr<cInternalFunctions> makeCore();
     QString m_database;
 };
 
@@ -106,7 +104,7 @@ void TestSqlPostgres::cleanupTestCase()
     drop.exec("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
 }
 
-std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore(int port)
+std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore()
 {
     bool loaded = false;
     auto core = std::make_unique<cInternalFunctions>(nullptr, &loaded);
@@ -114,33 +112,17 @@ std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore(int port)
                                     {"database_type", "POSTGRESQL"},
                                     {"database_name", m_database},
                                     {"database_path", env("GATEWAY_TEST_PG_HOST")},
-                                    {"database_port", port},
+                                    {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
                                     {"database_user", env("GATEWAY_TEST_PG_USER")},
                                     {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
                                     {"Tables", kTables}};
     return core;
 }
 
-void TestSqlPostgres::unreachableServerIsNotOpened()
-{
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-    const int port = closed.serverPort();
-    closed.close();
-    {
-        auto core = makeCore(port);
-        core->InitSQL();
-        QVERIFY(!core->m_checkTimer.isActive());
-    }
-    QSqlDatabase::removeDatabase(m_database);
-    QCOMPARE(g_criticalLines.size(), 1);
-    QVERIFY(g_criticalLines.first().contains("> InitSQL - ERROR! DataBase NOT Open! ("));
-}
-
 void TestSqlPostgres::rulesAreAcceptedAndNotifyTheCore()
 {
     {
-        auto core = makeCore(env("GATEWAY_TEST_PG_PORT").toInt());
+        auto core = makeCore();
         core->InitSQL();
         QVERIFY2(core->m_db.isOpen(), qPrintable(core->m_db.lastError().text()));
         QVERIFY2(g_criticalLines.isEmpty(), qPrintable(g_criticalLines.join('\n')));

@@ -153,7 +153,6 @@ void TestSqlStore::unopenedDatabaseLeavesTheGatewayInert_data()
     QJsonObject misspelled = sqliteConfig("/store.db");
     misspelled["database_type"] = "SQLite";
     QTest::newRow("disabled") << disabled << "[info] InitSQL - DISABLE!";
-    QTest::newRow("no switch") << QJsonObject() << "[info] InitSQL - DISABLE!";
     QTest::newRow("type spelled SQLite")
         << misspelled << "[critical] InitSQL - ERROR! DataBase NOT Open!";
     QTest::newRow("file in a missing folder") << sqliteConfig("/no/such/folder/store.db")
