@@ -19,6 +19,7 @@ private slots:
     void startTwiceConnectsOnce();
     void stopWhenStoppedDoesNothing();
     void restartServesTheNewPort();
+    void portInUseFailsStart();
     void identityAndTokenPoliciesReachClients();
     void anonymousLoginCanBeRefused();
     void stopClosesEverySession();
@@ -141,6 +142,24 @@ void TestQUaServer::restartServesTheNewPort()
     for (const QString &url : discoveryUrls) {
         QVERIFY2(url.endsWith(QStringLiteral(":%1").arg(secondPort)), qPrintable(url));
     }
+}
+
+void TestQUaServer::portInUseFailsStart()
+{
+    QUaServer first;
+    first.setPort(freeLoopbackPort());
+    QVERIFY(first.start());
+    QUaServer second;
+    second.setPort(first.port());
+    QSignalSpy running(&second, &QUaServer::isRunningChanged);
+    QVERIFY(!second.start());
+    QVERIFY(!second.isRunning());
+    QCOMPARE(running.count(), 0);
+
+    second.setPort(freeLoopbackPort());
+    QVERIFY(second.start());
+    TestClient client;
+    QCOMPARE(client.connect(second.port()), UA_STATUSCODE_GOOD);
 }
 
 void TestQUaServer::identityAndTokenPoliciesReachClients()

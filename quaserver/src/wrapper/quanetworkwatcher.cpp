@@ -99,6 +99,9 @@ void QUaNetworkWatcher::detach()
 
 void QUaNetworkWatcher::setSuspended(bool suspended)
 {
+    if (suspended == m_suspended) {
+        return;
+    }
     m_suspended = suspended;
     for (QSocketNotifier *notifier : qAsConst(m_notifiers)) {
         notifier->setEnabled(!suspended);

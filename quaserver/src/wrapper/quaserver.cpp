@@ -6,8 +6,14 @@
 #include <open62541/plugin/accesscontrol_default.h>
 #include <open62541/server_config_default.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
@@ -56,6 +62,41 @@ int formatIntoBuffer(QByteArray &buffer, const char *format, va_list args)
         }
     }
     return int(qstrnlen(buffer.constData(), uint(length)));
+}
+
+// Whether a socket listens on the port already (of any address family the
+// machine has). The stack binds its listen sockets so that they may share a
+// port with another listening process, which would then get half the clients;
+// a probe without that sharing sees the other listener, and not the closed
+// connections that a restart on the same port leaves behind.
+bool isPortListenedOn(quint16 port)
+{
+    sockaddr_in any4{};
+    any4.sin_family = AF_INET;
+    any4.sin_port = htons(port);
+    sockaddr_in6 any6{};
+    any6.sin6_family = AF_INET6;
+    any6.sin6_port = htons(port);
+    const std::pair<const sockaddr *, socklen_t> addresses[] = {
+        {reinterpret_cast<const sockaddr *>(&any4), socklen_t(sizeof(any4))},
+        {reinterpret_cast<const sockaddr *>(&any6), socklen_t(sizeof(any6))}};
+    for (const auto &address : addresses) {
+        const int probe = ::socket(address.first->sa_family, SOCK_STREAM, 0);
+        if (probe < 0) {
+            continue; // no such address family here
+        }
+        const int on = 1;
+        ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        if (address.first->sa_family == AF_INET6) {
+            ::setsockopt(probe, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+        }
+        const bool taken = ::bind(probe, address.first, address.second) != 0 && errno == EADDRINUSE;
+        ::close(probe);
+        if (taken) {
+            return true;
+        }
+    }
+    return false;
 }
 
 QByteArray toByteArray(const UA_String &string)
@@ -278,6 +319,9 @@ bool QUaServer::start()
 {
     if (m_running) {
         return true;
+    }
+    if (isPortListenedOn(m_port)) {
+        return false;
     }
     applyConfig();
     m_networkWatcher.attach(UA_Server_getConfig(m_server)->eventLoop);
