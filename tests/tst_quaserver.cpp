@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaserver.h"
 #include "quasession.h"
@@ -23,6 +24,7 @@ private slots:
     void identityAndTokenPoliciesReachClients();
     void anonymousLoginCanBeRefused();
     void stopClosesEverySession();
+    void stopFromInsideAStackCallbackWaitsForTheIteration();
     void logBridgeMapsLevelsAndCutsLongMessages();
     void typeChildrenGetFreeComputedIds();
     void childNodeIdCallbackIsCheckedAndLogged();
@@ -282,6 +284,25 @@ void TestQUaServer::stopClosesEverySession()
     TestClient again;
     QCOMPARE(again.connect(server.port()), UA_STATUSCODE_GOOD);
     QCOMPARE(connected.count(), 3);
+}
+
+void TestQUaServer::stopFromInsideAStackCallbackWaitsForTheIteration()
+{
+    QUaServer server;
+    server.setPort(freeLoopbackPort());
+    QUaBaseDataVariable *command =
+        server.objectsFolder()->addBaseDataVariable(QUaQualifiedName(1, "Shutdown"));
+    command->setValue(false);
+    command->setWriteAccess(true);
+    connect(command, &QUaBaseVariable::valueChanged, &server, &QUaServer::stop);
+    QVERIFY(server.start());
+    QSignalSpy disconnected(&server, &QUaServer::clientDisconnected);
+
+    TestClient client;
+    QCOMPARE(client.connect(server.port()), UA_STATUSCODE_GOOD);
+    QCOMPARE(client.writeValue(command->nodeId(), true), UA_STATUSCODE_GOOD);
+    QTRY_VERIFY(!server.isRunning());
+    QCOMPARE(disconnected.count(), 1);
 }
 
 void TestQUaServer::logBridgeMapsLevelsAndCutsLongMessages()
