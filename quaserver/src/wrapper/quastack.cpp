@@ -7,7 +7,7 @@ void appendReferences(const UA_BrowseResult &result, QList<QUaStack::Reference> 
 {
     for (size_t i = 0; i < result.referencesSize; ++i) {
         const UA_ReferenceDescription &ref = result.references[i];
-        references.append({ref.referenceTypeId, ref.nodeId.nodeId, ref.browseName, ref.nodeClass});
+        references.append({ref.nodeId.nodeId, ref.browseName});
     }
 }
 
@@ -25,7 +25,7 @@ QList<QUaStack::Reference> QUaStack::browse(UA_Server *server, const UA_NodeId &
     description.referenceTypeId = referenceTypeId;
     description.includeSubtypes = includeSubtypes;
     description.nodeClassMask = nodeClassMask;
-    description.resultMask = UA_BROWSERESULTMASK_ALL;
+    description.resultMask = UA_BROWSERESULTMASK_BROWSENAME;
 
     QList<Reference> references;
     UA_BrowseResult result = UA_Server_browse(server, 0, &description);

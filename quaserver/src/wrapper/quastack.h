@@ -31,10 +31,8 @@ private:
 };
 
 struct Reference {
-    QUaNodeId referenceTypeId;
     QUaNodeId targetId;
     QUaQualifiedName browseName;
-    UA_NodeClass nodeClass;
 };
 
 // Every reference of the node in the direction, following continuation points
