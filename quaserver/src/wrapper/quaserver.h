@@ -17,6 +17,7 @@
 
 #include <open62541/server.h>
 
+#include "quaconnectiontracker.h"
 #include "qualog.h"
 #include "quanetworkwatcher.h"
 #include "quareferencetype.h"
@@ -60,6 +61,8 @@ class QUaServer : public QObject
 public:
     using ChildNodeIdCallback =
         std::function<QUaNodeId(const QUaNodeId &parentNodeId, const QUaQualifiedName &browseName)>;
+    using UserValidationCallback =
+        std::function<bool(const QString &userName, const QString &password)>;
 
     explicit QUaServer(QObject *parent = nullptr);
     ~QUaServer() override;
@@ -114,6 +117,10 @@ public:
     int userCount() const { return m_hashUsers.count(); }
     QString userPassword(const QString &userName) const { return m_hashUsers.value(userName); }
     bool userExists(const QString &userName) const;
+    // Decides user-name logins instead of the users table; an empty callback
+    // brings the table check back. A name it accepts that the table lacks is
+    // added to the table with an empty password.
+    void setUserValidationCallback(const UserValidationCallback &callback);
 
     // Adds a non-hierarchical reference type; true when it is known afterwards.
     bool registerReferenceType(const QUaReferenceType &refType,
@@ -250,6 +257,8 @@ private:
                                                 const UA_NodeId *methodId, void *methodContext,
                                                 const UA_NodeId *objectId, void *objectContext);
     UA_StatusCode activateSessionToken(const UA_NodeId &sessionId, const UA_ExtensionObject &token);
+    UA_StatusCode checkUserNameLogin(const UA_UserNameIdentityToken &login, QString *userName);
+    bool isValidLogin(const QString &userName, const QString &password) const;
     QUaSession *sessionFor(const UA_NodeId &sessionId);
     void fillSession(QUaSession *session, const UA_NodeId &sessionId);
     QString sessionUserName(const UA_NodeId *sessionId) const;
@@ -284,6 +293,8 @@ private:
     QHash<QString, QString> m_hashUsers;
     QHash<QUaNodeId, QUaSession *> m_hashSessions;
     QUaSession *m_currentSession = nullptr; // the session whose request is being served
+    UserValidationCallback m_userValidationCallback; // empty: the users table decides
+    QUaConnectionTracker m_connectionTracker; // the client whose request is being served
 
     // Address space
     QUaFolderObject *m_objectsFolder = nullptr;

@@ -62,6 +62,20 @@ bool QUaServer::userExists(const QString &userName) const
     return anonymousNames().contains(userName) || m_hashUsers.contains(userName);
 }
 
+void QUaServer::setUserValidationCallback(const UserValidationCallback &callback)
+{
+    m_userValidationCallback = callback;
+}
+
+bool QUaServer::isValidLogin(const QString &userName, const QString &password) const
+{
+    if (m_userValidationCallback) {
+        return m_userValidationCallback(userName, password);
+    }
+    const auto user = m_hashUsers.constFind(userName);
+    return user != m_hashUsers.constEnd() && *user == password;
+}
+
 UA_StatusCode QUaServer::activateSession(UA_Server *server, UA_AccessControl *,
                                          const UA_EndpointDescription *, const UA_ByteString *,
                                          const UA_NodeId *sessionId,
@@ -95,24 +109,37 @@ UA_StatusCode QUaServer::activateSessionToken(const UA_NodeId &sessionId,
         }
         userName = anonymousNames().at(0);
     } else if (tokenType(token) == &UA_TYPES[UA_TYPES_USERNAMEIDENTITYTOKEN]) {
-        const auto *login =
-            static_cast<const UA_UserNameIdentityToken *>(token.content.decoded.data);
-        if (!hasPolicyPrefix(login->policyId, "open62541-username-policy") ||
-            (login->userName.length == 0 && login->password.length == 0)) {
-            return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+        const UA_StatusCode status = checkUserNameLogin(
+            *static_cast<const UA_UserNameIdentityToken *>(token.content.decoded.data), &userName);
+        if (status != UA_STATUSCODE_GOOD) {
+            return status;
         }
-        const QString name = toQString(login->userName);
-        const QString password = toQString(login->password);
-        if (!m_hashUsers.contains(name) || m_hashUsers.value(name) != password) {
-            return UA_STATUSCODE_BADUSERACCESSDENIED;
-        }
-        userName = name;
     } else {
         return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
     }
     QUaSession *session = sessionFor(sessionId);
     session->m_userName = userName;
     fillSession(session, sessionId);
+    return UA_STATUSCODE_GOOD;
+}
+
+UA_StatusCode QUaServer::checkUserNameLogin(const UA_UserNameIdentityToken &login,
+                                            QString *userName)
+{
+    if (!hasPolicyPrefix(login.policyId, "open62541-username-policy") ||
+        (login.userName.length == 0 && login.password.length == 0)) {
+        return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
+    }
+    const QString name = toQString(login.userName);
+    if (!isValidLogin(name, toQString(login.password))) {
+        return UA_STATUSCODE_BADUSERACCESSDENIED;
+    }
+    // A user that a replaced check accepted must count as a valid user when
+    // the session's rights are asked.
+    if (!m_hashUsers.contains(name)) {
+        m_hashUsers.insert(name, QString());
+    }
+    *userName = name;
     return UA_STATUSCODE_GOOD;
 }
 
@@ -127,19 +154,27 @@ QUaSession *QUaServer::sessionFor(const UA_NodeId &sessionId)
     return session;
 }
 
+// The session is activated by a request of the client whose connection the
+// tracker reports; without one the session has no channel to describe.
 void QUaServer::fillSession(QUaSession *session, const UA_NodeId &sessionId)
 {
-    session->m_sessionId = QUaNodeId(sessionId).toString();
+    if (!m_connectionTracker.isServing()) {
+        return;
+    }
     UA_ApplicationDescription client;
     UA_ApplicationDescription_init(&client);
-    if (UA_Server_getSessionAttribute_scalar(
-            m_server, &sessionId, UA_QUALIFIEDNAME(0, const_cast<char *>("clientDescription")),
-            &UA_TYPES[UA_TYPES_APPLICATIONDESCRIPTION], &client) == UA_STATUSCODE_GOOD) {
-        // a shallow copy: not cleared
-        session->m_applicationName = toQString(client.applicationName.text);
-        session->m_applicationUri = toQString(client.applicationUri);
-        session->m_productUri = toQString(client.productUri);
-    }
+    // A shallow copy of the session's own description: not cleared.
+    UA_Server_getSessionAttribute_scalar(
+        m_server, &sessionId, UA_QUALIFIEDNAME(0, const_cast<char *>("clientDescription")),
+        &UA_TYPES[UA_TYPES_APPLICATIONDESCRIPTION], &client);
+    const QUaConnectionTracker::Peer peer =
+        QUaConnectionTracker::peerOf(m_connectionTracker.servedConnection());
+    session->m_sessionId = QUaNodeId(sessionId).toString();
+    session->m_applicationName = toQString(client.applicationName.text);
+    session->m_applicationUri = toQString(client.applicationUri);
+    session->m_productUri = toQString(client.productUri);
+    session->m_address = peer.address;
+    session->m_port = peer.port;
     emit clientConnected(session);
 }
 
