@@ -214,12 +214,11 @@ bool QUaNode::hasChild(const QUaQualifiedName &browseName) const
     return browseChild(browseName) != nullptr;
 }
 
-template <typename T>
-T *QUaNode::addChild(const QUaQualifiedName &browseName, const QUaNodeId &nodeId)
+QUaNode *QUaNode::addChild(const QMetaObject &metaObject, const QUaQualifiedName &browseName,
+                           const QUaNodeId &nodeId)
 {
-    const QUaNodeId newNodeId =
-        m_qUaServer->createInstance(T::staticMetaObject, this, browseName, nodeId);
-    return newNodeId.isNull() ? nullptr : qobject_cast<T *>(m_qUaServer->nodeById(newNodeId));
+    const QUaNodeId newNodeId = m_qUaServer->createInstance(metaObject, this, browseName, nodeId);
+    return newNodeId.isNull() ? nullptr : m_qUaServer->nodeById(newNodeId);
 }
 
 QUaProperty *QUaNode::addProperty(const QUaQualifiedName &browseName, const QUaNodeId &nodeId)

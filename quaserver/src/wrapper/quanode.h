@@ -56,6 +56,15 @@ public:
                                          const QUaNodeId &nodeId = QUaNodeId());
     virtual QUaFolderObject *addFolderObject(const QUaQualifiedName &browseName,
                                              const QUaNodeId &nodeId = QUaNodeId());
+    // The same for a child of any node class, registered with the server as a
+    // type first when it is not yet.
+    QUaNode *addChild(const QMetaObject &metaObject, const QUaQualifiedName &browseName,
+                      const QUaNodeId &nodeId = QUaNodeId());
+    template <typename T>
+    T *addChild(const QUaQualifiedName &browseName, const QUaNodeId &nodeId = QUaNodeId())
+    {
+        return qobject_cast<T *>(addChild(T::staticMetaObject, browseName, nodeId));
+    }
 
     // What a user may do here; by default what the parent node object allows,
     // everything at the top.
@@ -116,7 +125,6 @@ private:
         QMetaObject::Connection sourceGone;
     };
 
-    template <typename T> T *addChild(const QUaQualifiedName &browseName, const QUaNodeId &nodeId);
     void bindTypeChildren(const QMetaObject &metaObject);
     void bindChild(QUaNode *child);
     bool isBoundToStack() const;

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QMetaEnum>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,7 @@
 class QUaNode;
 class QUaFolderObject;
 class QUaSession;
+class QUaSignaler;
 
 // The OPC UA server of the application: owns the stack's server, keeps the
 // settings that go into its configuration at every start, drives it from the
@@ -132,6 +134,20 @@ public:
     void registerEnum(const QString &enumName, const QUaEnumMap &enumMap,
                       const QUaNodeId &nodeId = QUaNodeId());
 
+    // Makes a node class (a QUaNode subclass with Q_OBJECT and an invokable
+    // constructor taking the server) an OPC UA type named after the class,
+    // base classes first: a VariableType for variable classes, an ObjectType
+    // otherwise. Its enumeration and node-pointer properties become mandatory
+    // children of the type, its invokable methods methods of it. A class
+    // registers once; a node id already in use refuses the registration.
+    void registerType(const QMetaObject &metaObject, const QUaNodeId &nodeId = QUaNodeId());
+
+    // The signaler that announces every new object of the class's type, also
+    // for nodes that clients add; made on the first call (registering the
+    // class when needed) and owned by the server. Null for a class that cannot
+    // be registered.
+    QUaSignaler *newInstanceSignaler(const QMetaObject &metaObject);
+
     // The server of a stack handle made by this class (the stack callbacks'
     // way back to the object layer).
     static QUaServer *fromStack(UA_Server *server);
@@ -170,6 +186,12 @@ private:
 
     using InstanceConstructor = std::function<UA_StatusCode(const UA_NodeId *, void **)>;
 
+    // The class method that a method node of a type runs.
+    struct BoundMethod {
+        const QMetaObject *metaObject;
+        int methodIndex;
+    };
+
     // Set-up (quaserver.cpp)
     UA_Server *newStackServer();
     void setupServer();
@@ -201,6 +223,13 @@ private:
     void recordMandatoryChildren(const QUaNodeId &typeNodeId);
     QSet<QUaQualifiedName> mandatoryChildren(const QUaNodeId &typeNodeId) const;
     QUaNodeId typeIdOfClass(const QMetaObject &metaObject) const;
+    QUaNodeId modellingRule(const QUaNodeId &nodeId) const;
+    QUaNodeId addTypeNode(const QMetaObject &metaObject, const QUaNodeId &nodeId);
+    QUaNodeId enumDataTypeId(const QMetaEnum &metaEnum);
+    void addPropertyChildren(const QMetaObject &metaObject, const UA_NodeId &typeNodeId);
+    void addMandatoryChild(const UA_NodeId &typeNodeId, const QString &name,
+                           const QMetaObject &childClass, const QUaNodeId &dataTypeId);
+    void announceNewInstance(const QUaNodeId &typeNodeId, void *nodeContext);
     UA_StatusCode constructInstance(const QMetaObject &metaObject, const UA_NodeId *nodeId,
                                     void **nodeContext);
     QUaNode *newNodeObject(const QMetaObject &metaObject, const UA_NodeId *nodeId);
@@ -233,6 +262,19 @@ private:
                                               const UA_NodeId *targetParentNodeId,
                                               const UA_NodeId *referenceTypeId,
                                               UA_NodeId *targetNodeId);
+
+    // Methods of node classes (quaserver_methods.cpp)
+    void addMetaMethods(const QMetaObject &metaObject);
+    void addMethodNode(const UA_NodeId &typeNodeId, const QMetaMethod &method);
+    UA_Argument methodArgument(int qtType, const QByteArray &name, const QString &description);
+    void bindTypeMethods(const QMetaObject &metaObject, const UA_NodeId &typeNodeId);
+    void bindMethod(const QMetaObject &metaObject, const UA_NodeId &methodNodeId, int methodIndex);
+    static UA_StatusCode methodCallback(UA_Server *server, const UA_NodeId *sessionId,
+                                        void *sessionContext, const UA_NodeId *methodId,
+                                        void *methodContext, const UA_NodeId *objectId,
+                                        void *objectContext, size_t inputSize,
+                                        const UA_Variant *input, size_t outputSize,
+                                        UA_Variant *output);
 
     // Access control (quaserver_accesscontrol.cpp)
     static UA_StatusCode activateSession(UA_Server *server, UA_AccessControl *ac,
@@ -301,6 +343,8 @@ private:
     QSet<const QUaNode *> m_nodeObjects; // every live node object of this server
     QMap<QString, QUaNodeId> m_mapTypes; // class name to type node id
     QHash<QUaNodeId, InstanceConstructor> m_hashConstructors;
+    QHash<QUaNodeId, BoundMethod> m_hashMethods;             // by method node id
+    QHash<QUaNodeId, QPointer<QUaSignaler>> m_hashSignalers; // by type node id
     QHash<QUaNodeId, QSet<QUaQualifiedName>> m_hashMandatoryChildren;
     QMap<QString, QUaNodeId> m_hashEnums;
     std::vector<std::unique_ptr<EnumDataType>> m_enumDataTypes; // listed in the configuration

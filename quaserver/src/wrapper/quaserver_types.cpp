@@ -1,6 +1,7 @@
 // The server's side of the address space: node objects for the nodes the
-// stack creates and deletes, the built-in node classes, instance creation,
-// reference types, enumerations and the node ids of type children.
+// stack creates and deletes, node classes as types (the built-in ones and the
+// application's), instance creation, reference types, enumerations and the
+// node ids of type children.
 
 #include "quaserver.h"
 
@@ -8,25 +9,13 @@
 #include "quafolderobject.h"
 #include "quaproperty.h"
 #include "quasession.h"
+#include "quasignaler.h"
 #include "quastack.h"
 
 #include <cstring>
 
 namespace
 {
-
-bool isMandatory(UA_Server *server, const QUaNodeId &nodeId)
-{
-    const QUaStack::ScopedNodeId id(nodeId);
-    const QList<QUaStack::Reference> rules = QUaStack::browse(
-        server, id, UA_BROWSEDIRECTION_FORWARD, UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE));
-    for (const QUaStack::Reference &rule : rules) {
-        if (rule.targetId == QUaNodeId(0, UA_NS0ID_MODELLINGRULE_MANDATORY)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 UA_LocalizedText toUaText(const QString &text)
 {
@@ -55,6 +44,29 @@ UA_VariableAttributes variableAttributesOfType(UA_Server *server, const UA_NodeI
     // The stack's default also grants status and timestamp writes.
     attributes.accessLevel = UA_ACCESSLEVELMASK_READ;
     return attributes;
+}
+
+// The node class that a class property declares as a child: a pointer to a
+// node class other than the declaring class and its subclasses; null for any
+// other property.
+const QMetaObject *childClassOf(const QMetaProperty &property, const QMetaObject &declaringClass)
+{
+    const int qtType = property.userType();
+    if (!QMetaType::typeFlags(qtType).testFlag(QMetaType::PointerToQObject)) {
+        return nullptr;
+    }
+    const QMetaObject *childClass = QMetaType::metaObjectForType(qtType);
+    return childClass && childClass->inherits(&QUaNode::staticMetaObject) &&
+                   !childClass->inherits(&declaringClass)
+               ? childClass
+               : nullptr;
+}
+
+// The requested id of a node the server adds for a type; a null one lets the
+// stack choose a numeric id in the application's namespace.
+QUaNodeId requestedTypeNodeId(const QUaNodeId &nodeId)
+{
+    return nodeId.isNull() ? QUaNodeId(UA_NODEID_NUMERIC(1, 0)) : nodeId;
 }
 
 } // namespace
@@ -107,6 +119,159 @@ void QUaServer::registerTypeLifeCycle(const UA_NodeId &typeNodeId, const QMetaOb
     UA_Server_setNodeTypeLifecycle(m_server, typeNodeId, lifeCycle);
 }
 
+// Base classes go first, so that every type is a subtype of its base class's
+// type. The children and methods are in place before the mandatory children
+// are recorded, so that the record holds them and subtypes inherit them.
+void QUaServer::registerType(const QMetaObject &metaObject, const QUaNodeId &nodeId)
+{
+    if (!metaObject.inherits(&QUaNode::staticMetaObject) || !typeIdOfClass(metaObject).isNull()) {
+        return;
+    }
+    const QMetaObject *baseClass = metaObject.superClass();
+    if (typeIdOfClass(*baseClass).isNull()) {
+        registerType(*baseClass);
+    }
+    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, QUaStack::ScopedNodeId(nodeId))) {
+        return;
+    }
+    const QUaNodeId typeNodeId = addTypeNode(metaObject, nodeId);
+    if (typeNodeId.isNull()) {
+        return;
+    }
+    m_mapTypes.insert(QString::fromLatin1(metaObject.className()), typeNodeId);
+    const QUaStack::ScopedNodeId typeId(typeNodeId);
+    registerTypeLifeCycle(typeId, metaObject);
+    for (int i = metaObject.enumeratorOffset(); i < metaObject.enumeratorCount(); ++i) {
+        registerEnum(metaObject.enumerator(i));
+    }
+    addPropertyChildren(metaObject, typeId);
+    // Methods belong to objects; variable types have none.
+    if (!metaObject.inherits(&QUaBaseVariable::staticMetaObject)) {
+        addMetaMethods(metaObject);
+    }
+    recordMandatoryChildren(typeNodeId);
+    bindTypeMethods(metaObject, typeId);
+}
+
+// An ObjectType, or a VariableType for a variable class (a property class
+// too: its instances are variables), under its base class's type.
+QUaNodeId QUaServer::addTypeNode(const QMetaObject &metaObject, const QUaNodeId &nodeId)
+{
+    const bool isVariableType = metaObject.inherits(&QUaBaseVariable::staticMetaObject);
+    QUaNodeId superTypeId = typeIdOfClass(*metaObject.superClass());
+    if (superTypeId.isNull()) {
+        superTypeId =
+            QUaNodeId(0, isVariableType ? UA_NS0ID_BASEDATAVARIABLETYPE : UA_NS0ID_BASEOBJECTTYPE);
+    }
+    const QString className = QString::fromLatin1(metaObject.className());
+    const QUaStack::ScopedNodeId requestedId(requestedTypeNodeId(nodeId));
+    const QUaStack::ScopedNodeId parentId(superTypeId);
+    const UA_NodeId hasSubtype = UA_NODEID_NUMERIC(0, UA_NS0ID_HASSUBTYPE);
+    UA_QualifiedName browseName = QUaQualifiedName(0, className);
+    UA_NodeId newNodeId = UA_NODEID_NULL;
+    UA_StatusCode status;
+    if (isVariableType) {
+        UA_VariableTypeAttributes attributes;
+        UA_VariableTypeAttributes_copy(&UA_VariableTypeAttributes_default, &attributes);
+        UA_LocalizedText_clear(&attributes.displayName);
+        UA_LocalizedText_clear(&attributes.description);
+        attributes.displayName = toUaText(className);
+        attributes.description = toUaText(QString());
+        status =
+            UA_Server_addVariableTypeNode(m_server, requestedId, parentId, hasSubtype, browseName,
+                                          UA_NODEID_NULL, attributes, this, &newNodeId);
+        UA_VariableTypeAttributes_clear(&attributes);
+    } else {
+        UA_ObjectTypeAttributes attributes;
+        UA_ObjectTypeAttributes_copy(&UA_ObjectTypeAttributes_default, &attributes);
+        UA_LocalizedText_clear(&attributes.displayName);
+        UA_LocalizedText_clear(&attributes.description);
+        attributes.displayName = toUaText(className);
+        attributes.description = toUaText(QString());
+        status = UA_Server_addObjectTypeNode(m_server, requestedId, parentId, hasSubtype,
+                                             browseName, attributes, this, &newNodeId);
+        UA_ObjectTypeAttributes_clear(&attributes);
+    }
+    UA_QualifiedName_clear(&browseName);
+    const QUaNodeId result = status == UA_STATUSCODE_GOOD ? QUaNodeId(newNodeId) : QUaNodeId();
+    UA_NodeId_clear(&newNodeId);
+    return result;
+}
+
+// The data type of a Qt enumeration, registered on first use; null for an
+// invalid enumeration.
+QUaNodeId QUaServer::enumDataTypeId(const QMetaEnum &metaEnum)
+{
+    if (!metaEnum.isValid()) {
+        return QUaNodeId();
+    }
+    const QString enumName = QStringLiteral("%1::%2").arg(QString::fromLatin1(metaEnum.scope()),
+                                                          QString::fromLatin1(metaEnum.name()));
+    if (!m_hashEnums.contains(enumName)) {
+        registerEnum(metaEnum);
+    }
+    return enumNodeId(enumName);
+}
+
+// The class's own enumeration and node-pointer properties become mandatory
+// children of its type, named after the property; the other properties stay
+// on the Qt side.
+void QUaServer::addPropertyChildren(const QMetaObject &metaObject, const UA_NodeId &typeNodeId)
+{
+    for (int i = metaObject.propertyOffset(); i < metaObject.propertyCount(); ++i) {
+        const QMetaProperty property = metaObject.property(i);
+        const QString name = QString::fromLatin1(property.name());
+        if (property.isEnumType()) {
+            addMandatoryChild(typeNodeId, name, QUaBaseDataVariable::staticMetaObject,
+                              enumDataTypeId(property.enumerator()));
+        } else if (const QMetaObject *childClass = childClassOf(property, metaObject)) {
+            registerType(*childClass);
+            addMandatoryChild(typeNodeId, name, *childClass, QUaNodeId());
+        }
+    }
+}
+
+// A child of a type node of the given class, which the stack copies into every
+// instance of the type. A non-null data type replaces the one of the
+// child class's variable type.
+void QUaServer::addMandatoryChild(const UA_NodeId &typeNodeId, const QString &name,
+                                  const QMetaObject &childClass, const QUaNodeId &dataTypeId)
+{
+    const QUaStack::ScopedNodeId childTypeId(typeIdOfClass(childClass));
+    const QUaStack::ScopedNodeId requestedId(requestedTypeNodeId(QUaNodeId()));
+    const bool isProperty = childClass.inherits(&QUaProperty::staticMetaObject);
+    const UA_NodeId referenceTypeId =
+        UA_NODEID_NUMERIC(0, isProperty ? UA_NS0ID_HASPROPERTY : UA_NS0ID_HASCOMPONENT);
+    UA_QualifiedName browseName = QUaQualifiedName(0, name);
+    UA_NodeId childId = UA_NODEID_NULL;
+    UA_StatusCode status;
+    if (childClass.inherits(&QUaBaseVariable::staticMetaObject)) {
+        UA_VariableAttributes attributes = variableAttributesOfType(m_server, childTypeId);
+        if (!dataTypeId.isNull()) {
+            UA_NodeId_clear(&attributes.dataType);
+            attributes.dataType = dataTypeId;
+        }
+        attributes.displayName = toUaText(name);
+        status = UA_Server_addVariableNode(m_server, requestedId, typeNodeId, referenceTypeId,
+                                           browseName, childTypeId, attributes, nullptr, &childId);
+        UA_VariableAttributes_clear(&attributes);
+    } else {
+        UA_ObjectAttributes attributes;
+        UA_ObjectAttributes_init(&attributes);
+        attributes.displayName = toUaText(name);
+        status = UA_Server_addObjectNode(m_server, requestedId, typeNodeId, referenceTypeId,
+                                         browseName, childTypeId, attributes, nullptr, &childId);
+        UA_ObjectAttributes_clear(&attributes);
+    }
+    if (status == UA_STATUSCODE_GOOD) {
+        UA_Server_addReference(m_server, childId, UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE),
+                               UA_EXPANDEDNODEID_NUMERIC(0, UA_NS0ID_MODELLINGRULE_MANDATORY),
+                               true);
+    }
+    UA_QualifiedName_clear(&browseName);
+    UA_NodeId_clear(&childId);
+}
+
 // A type's mandatory children are those of its super type plus its own
 // aggregated children with the modelling rule Mandatory.
 void QUaServer::recordMandatoryChildren(const QUaNodeId &typeNodeId)
@@ -129,12 +294,28 @@ void QUaServer::recordMandatoryChildren(const QUaNodeId &typeNodeId)
             QUaStack::browse(m_server, typeId, UA_BROWSEDIRECTION_FORWARD,
                              UA_NODEID_NUMERIC(0, UA_NS0ID_AGGREGATES));
         for (const QUaStack::Reference &child : children) {
-            if (isMandatory(m_server, child.targetId)) {
+            if (modellingRule(child.targetId) == QUaNodeId(0, UA_NS0ID_MODELLINGRULE_MANDATORY)) {
                 browseNames.insert(child.browseName);
             }
         }
     }
     m_hashMandatoryChildren.insert(typeNodeId, browseNames);
+}
+
+// The modelling rule (Mandatory or Optional) of a child of a type; null for
+// a node without one.
+QUaNodeId QUaServer::modellingRule(const QUaNodeId &nodeId) const
+{
+    const QList<QUaStack::Reference> rules =
+        QUaStack::browse(m_server, QUaStack::ScopedNodeId(nodeId), UA_BROWSEDIRECTION_FORWARD,
+                         UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE));
+    for (const QUaStack::Reference &rule : rules) {
+        if (rule.targetId == QUaNodeId(0, UA_NS0ID_MODELLINGRULE_MANDATORY) ||
+            rule.targetId == QUaNodeId(0, UA_NS0ID_MODELLINGRULE_OPTIONAL)) {
+            return rule.targetId;
+        }
+    }
+    return QUaNodeId();
 }
 
 QSet<QUaQualifiedName> QUaServer::mandatoryChildren(const QUaNodeId &typeNodeId) const
@@ -161,8 +342,37 @@ UA_StatusCode QUaServer::typeConstructor(UA_Server *server, const UA_NodeId *ses
         return UA_STATUSCODE_BADUNEXPECTEDERROR;
     }
     self->setCurrentSession(sessionId);
-    const InstanceConstructor constructor = self->m_hashConstructors.value(QUaNodeId(*typeNodeId));
-    return constructor ? constructor(nodeId, nodeContext) : UA_STATUSCODE_GOOD;
+    const QUaNodeId typeId(*typeNodeId);
+    const InstanceConstructor constructor = self->m_hashConstructors.value(typeId);
+    const UA_StatusCode status =
+        constructor ? constructor(nodeId, nodeContext) : UA_STATUSCODE_GOOD;
+    if (status == UA_STATUSCODE_GOOD) {
+        self->announceNewInstance(typeId, *nodeContext);
+    }
+    return status;
+}
+
+void QUaServer::announceNewInstance(const QUaNodeId &typeNodeId, void *nodeContext)
+{
+    QUaSignaler *signaler = m_hashSignalers.value(typeNodeId);
+    QUaNode *node = nodeFromContext(nodeContext);
+    if (signaler && node) {
+        emit signaler->signalNewInstance(node);
+    }
+}
+
+QUaSignaler *QUaServer::newInstanceSignaler(const QMetaObject &metaObject)
+{
+    registerType(metaObject);
+    const QUaNodeId typeNodeId = typeIdOfClass(metaObject);
+    if (typeNodeId.isNull()) {
+        return nullptr;
+    }
+    QPointer<QUaSignaler> &signaler = m_hashSignalers[typeNodeId];
+    if (!signaler) {
+        signaler = new QUaSignaler(this);
+    }
+    return signaler;
 }
 
 // Makes the object of a node the stack has just created and binds it to the
@@ -238,6 +448,7 @@ QUaNodeId QUaServer::createInstance(const QMetaObject &metaObject, QUaNode *pare
     if (!metaObject.inherits(&QUaNode::staticMetaObject)) {
         return QUaNodeId();
     }
+    registerType(metaObject);
     const QUaNodeId typeNodeId = typeIdOfClass(metaObject);
     if (typeNodeId.isNull()) {
         return QUaNodeId();
