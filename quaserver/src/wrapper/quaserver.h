@@ -266,7 +266,8 @@ private:
     // Methods of node classes (quaserver_methods.cpp)
     void addMetaMethods(const QMetaObject &metaObject);
     void addMethodNode(const UA_NodeId &typeNodeId, const QMetaMethod &method);
-    UA_Argument methodArgument(int qtType, const QByteArray &name, const QString &description);
+    UA_Argument methodArgument(int qtType, const QMetaEnum &metaEnum, const QByteArray &name,
+                               const QString &description);
     void bindTypeMethods(const QMetaObject &metaObject, const UA_NodeId &typeNodeId);
     void bindMethod(const QMetaObject &metaObject, const UA_NodeId &methodNodeId, int methodIndex);
     static UA_StatusCode methodCallback(UA_Server *server, const UA_NodeId *sessionId,

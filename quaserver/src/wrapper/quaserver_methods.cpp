@@ -19,22 +19,56 @@ namespace
 // QMetaMethod::invoke passes at most ten arguments.
 constexpr int kMaxMethodArguments = 10;
 
-bool isEnumType(int qtType)
+// The type of a parameter or of the result of a class method. An enumeration
+// travels as Int32 and is known by its QMetaEnum, since moc leaves the meta
+// type of a class's own enumeration unresolved in method signatures.
+struct ValueType {
+    int qtType;
+    QMetaEnum metaEnum;
+
+    bool isEnum() const { return metaEnum.isValid(); }
+    bool isKnown() const { return isEnum() || qtType != QMetaType::UnknownType; }
+};
+
+// The enumeration of the class (or a base class) that a type name in a
+// method signature names, with or without its scope.
+QMetaEnum enumerationNamed(const QMetaObject &metaObject, const QByteArray &typeName)
 {
-    return QMetaType::typeFlags(qtType).testFlag(QMetaType::IsEnumeration);
+    const int split = typeName.lastIndexOf("::");
+    const QByteArray scope = split < 0 ? QByteArray() : typeName.left(split);
+    const QByteArray name = split < 0 ? typeName : typeName.mid(split + 2);
+    const QMetaEnum metaEnum =
+        metaObject.enumerator(metaObject.indexOfEnumerator(name.constData()));
+    return metaEnum.isValid() && (scope.isEmpty() || scope == metaEnum.scope()) ? metaEnum
+                                                                                : QMetaEnum();
 }
 
-// The Qt enumeration behind an enum meta-type (declared with Q_ENUM or
-// Q_ENUM_NS); invalid for others.
-QMetaEnum metaEnumOfType(int qtType)
+// The enumeration behind a registered enum meta-type from any scope.
+QMetaEnum enumerationOfType(int qtType)
 {
     const QMetaObject *scope = QMetaType::metaObjectForType(qtType);
-    if (!scope) {
-        return QMetaEnum();
+    return scope ? enumerationNamed(*scope, QMetaType::typeName(qtType)) : QMetaEnum();
+}
+
+ValueType valueTypeOf(const QMetaMethod &method, int qtType, const QByteArray &typeName)
+{
+    if (QMetaType::typeFlags(qtType).testFlag(QMetaType::IsEnumeration)) {
+        return {qtType, enumerationOfType(qtType)};
     }
-    const QByteArray typeName = QMetaType::typeName(qtType);
-    const QByteArray enumName = typeName.mid(typeName.lastIndexOf(':') + 1);
-    return scope->enumerator(scope->indexOfEnumerator(enumName.constData()));
+    if (qtType == QMetaType::UnknownType) {
+        return {qtType, enumerationNamed(*method.enclosingMetaObject(), typeName)};
+    }
+    return {qtType, QMetaEnum()};
+}
+
+ValueType parameterTypeOf(const QMetaMethod &method, int index)
+{
+    return valueTypeOf(method, method.parameterType(index), method.parameterTypes().at(index));
+}
+
+ValueType returnTypeOf(const QMetaMethod &method)
+{
+    return valueTypeOf(method, method.returnType(), method.typeName());
 }
 
 // The element type of a Qt sequence type, or UnknownType for any other type.
@@ -60,15 +94,14 @@ int elementTypeOf(int qtType)
     return QMetaType::UnknownType;
 }
 
-// Only methods whose every type Qt can construct can be called.
+// A method can be called when Qt can pass all its arguments.
 bool isCallable(const QMetaMethod &method)
 {
-    if (method.parameterCount() > kMaxMethodArguments ||
-        method.returnType() == QMetaType::UnknownType) {
+    if (method.parameterCount() > kMaxMethodArguments || !returnTypeOf(method).isKnown()) {
         return false;
     }
     for (int i = 0; i < method.parameterCount(); ++i) {
-        if (method.parameterType(i) == QMetaType::UnknownType) {
+        if (!parameterTypeOf(method, i).isKnown()) {
             return false;
         }
     }
@@ -92,38 +125,55 @@ QHash<QString, int> invokableMethodsOf(const QMetaObject &metaObject)
     return methods;
 }
 
-// Where QMetaMethod::invoke finds a value: a QVariant parameter is the
-// variant itself, any other the variant's content.
-void *storageOf(QVariant &value, int qtType)
+// The storage QMetaMethod::invoke reads an argument from or writes the result
+// to: a QVariant parameter is the variant itself, an enumeration a 64-bit
+// integer (large enough for any enumeration's underlying type), any other
+// type the variant's content.
+QVariant emptyStorage(const ValueType &type)
 {
-    return qtType == QMetaType::QVariant ? &value : value.data();
+    if (type.isEnum()) {
+        return QVariant(qlonglong(0));
+    }
+    return type.qtType == QMetaType::QVariant ? QVariant() : QVariant(type.qtType, nullptr);
 }
 
-// The client's value as the parameter's Qt type; invalid when it does not
-// convert.
-QVariant parameterValue(const UA_Variant &input, int qtType)
+void *storageOf(QVariant &value, const ValueType &type)
 {
-    const QByteArray typeName = QMetaType::typeName(qtType);
+    return type.qtType == QMetaType::QVariant ? &value : value.data();
+}
+
+// The client's value as the storage of the parameter type; invalid when it
+// does not convert.
+QVariant parameterValue(const UA_Variant &input, const ValueType &type)
+{
     const QUaArrayKind arrayKind =
-        typeName.startsWith("QVector<") ? QUaArrayKind::Vector : QUaArrayKind::List;
+        QByteArray(QMetaType::typeName(type.qtType)).startsWith("QVector<") ? QUaArrayKind::Vector
+                                                                            : QUaArrayKind::List;
     QVariant value = QUaValueConverter::toQVariant(input, arrayKind);
-    if (qtType == QMetaType::QVariant || value.userType() == qtType) {
+    if (type.isEnum()) {
+        bool isNumber = false;
+        const qlonglong number = value.toLongLong(&isNumber);
+        return isNumber ? QVariant(number) : QVariant();
+    }
+    if (type.qtType == QMetaType::QVariant || value.userType() == type.qtType) {
         return value;
     }
     QVariant converted = value;
-    if (converted.convert(qtType)) {
+    if (converted.convert(type.qtType)) {
         return converted;
     }
     // Arrays arrive as typed lists, which Qt converts to other sequences only
     // through a list of variants.
-    return value.convert(QMetaType::QVariantList) && value.convert(qtType) ? value : QVariant();
+    return value.convert(QMetaType::QVariantList) && value.convert(type.qtType) ? value
+                                                                                : QVariant();
 }
 
-// The method's result as the stack takes it; enumerations travel as Int32.
-UA_Variant resultVariant(QVariant result)
+// The method's result as the stack takes it. An enumeration narrower than its
+// storage left the upper bytes zero; it goes out as Int32.
+UA_Variant resultVariant(const QVariant &result, const ValueType &type)
 {
-    if (isEnumType(result.userType())) {
-        result.convert(QMetaType::Int);
+    if (type.isEnum()) {
+        return QUaValueConverter::toUaVariant(qint32(result.toLongLong()));
     }
     return QUaValueConverter::toUaVariant(result);
 }
@@ -139,24 +189,23 @@ UA_StatusCode invokeMethod(const QMetaMethod &method, QObject *object, size_t in
         return inputSize < size_t(parameterCount) ? UA_STATUSCODE_BADARGUMENTSMISSING
                                                   : UA_STATUSCODE_BADTOOMANYARGUMENTS;
     }
-    const QList<QByteArray> parameterTypes = method.parameterTypes();
+    const QList<QByteArray> parameterTypeNames = method.parameterTypes();
     std::array<QVariant, kMaxMethodArguments> values;
     std::array<QGenericArgument, kMaxMethodArguments> arguments;
     for (int i = 0; i < parameterCount; ++i) {
-        const int qtType = method.parameterType(i);
-        values[i] = parameterValue(input[i], qtType);
-        if (!values[i].isValid() && qtType != QMetaType::QVariant) {
+        const ValueType type = parameterTypeOf(method, i);
+        values[i] = parameterValue(input[i], type);
+        if (!values[i].isValid() && type.qtType != QMetaType::QVariant) {
             return UA_STATUSCODE_BADTYPEMISMATCH;
         }
         arguments[i] =
-            QGenericArgument(parameterTypes.at(i).constData(), storageOf(values[i], qtType));
+            QGenericArgument(parameterTypeNames.at(i).constData(), storageOf(values[i], type));
     }
-    const int returnType = method.returnType();
-    const bool hasResult = returnType != QMetaType::Void;
-    QVariant result =
-        hasResult && returnType != QMetaType::QVariant ? QVariant(returnType, nullptr) : QVariant();
+    const ValueType resultType = returnTypeOf(method);
+    const bool hasResult = resultType.qtType != QMetaType::Void;
+    QVariant result = hasResult ? emptyStorage(resultType) : QVariant();
     const QGenericReturnArgument returnArgument =
-        hasResult ? QGenericReturnArgument(method.typeName(), storageOf(result, returnType))
+        hasResult ? QGenericReturnArgument(method.typeName(), storageOf(result, resultType))
                   : QGenericReturnArgument();
     bool invoked = false;
     try {
@@ -172,7 +221,7 @@ UA_StatusCode invokeMethod(const QMetaMethod &method, QObject *object, size_t in
         return UA_STATUSCODE_BADINTERNALERROR;
     }
     if (hasResult && outputSize > 0) {
-        output[0] = resultVariant(result);
+        output[0] = resultVariant(result, resultType);
     }
     return UA_STATUSCODE_GOOD;
 }
@@ -183,8 +232,8 @@ void QUaServer::addMetaMethods(const QMetaObject &metaObject)
 {
     const QUaStack::ScopedNodeId typeNodeId(typeIdOfClass(metaObject));
     const QHash<QString, int> methods = invokableMethodsOf(metaObject);
-    for (auto entry = methods.cbegin(); entry != methods.cend(); ++entry) {
-        addMethodNode(typeNodeId, metaObject.method(entry.value()));
+    for (const int methodIndex : methods) {
+        addMethodNode(typeNodeId, metaObject.method(methodIndex));
     }
 }
 
@@ -193,13 +242,15 @@ void QUaServer::addMethodNode(const UA_NodeId &typeNodeId, const QMetaMethod &me
     const QList<QByteArray> parameterNames = method.parameterNames();
     std::vector<UA_Argument> inputs;
     for (int i = 0; i < method.parameterCount(); ++i) {
-        inputs.push_back(methodArgument(method.parameterType(i), parameterNames.at(i),
+        const ValueType type = parameterTypeOf(method, i);
+        inputs.push_back(methodArgument(type.qtType, type.metaEnum, parameterNames.at(i),
                                         QStringLiteral("Method Argument")));
     }
     std::vector<UA_Argument> outputs;
-    if (method.returnType() != QMetaType::Void) {
-        outputs.push_back(
-            methodArgument(method.returnType(), "Result", QStringLiteral("Result Value")));
+    const ValueType resultType = returnTypeOf(method);
+    if (resultType.qtType != QMetaType::Void) {
+        outputs.push_back(methodArgument(resultType.qtType, resultType.metaEnum, "Result",
+                                         QStringLiteral("Result Value")));
     }
     const QString name = QString::fromLatin1(method.name());
     UA_MethodAttributes attributes;
@@ -229,10 +280,10 @@ void QUaServer::addMethodNode(const UA_NodeId &typeNodeId, const QMetaMethod &me
     }
 }
 
-// The data type of an argument from its Qt type: enumerations by their
-// registered data type, sequences as one-dimensional arrays of their element
-// type, anything unknown as BaseDataType of any rank.
-UA_Argument QUaServer::methodArgument(int qtType, const QByteArray &name,
+// The data type of an argument: an enumeration's registered data type, the
+// mapped type of a value, a sequence as a one-dimensional array of its
+// element type, anything else as BaseDataType of any rank.
+UA_Argument QUaServer::methodArgument(int qtType, const QMetaEnum &metaEnum, const QByteArray &name,
                                       const QString &description)
 {
     UA_Argument argument;
@@ -240,18 +291,19 @@ UA_Argument QUaServer::methodArgument(int qtType, const QByteArray &name,
     argument.name = UA_String_fromChars(name.constData());
     argument.description = QUaLocalizedText(QString(), description);
     argument.valueRank = UA_VALUERANK_SCALAR;
+    if (metaEnum.isValid()) {
+        argument.dataType = enumDataTypeId(metaEnum);
+        return argument;
+    }
     const int elementType = elementTypeOf(qtType);
     if (elementType != QMetaType::UnknownType) {
         qtType = elementType;
         argument.valueRank = UA_VALUERANK_ONE_DIMENSION;
     }
-    if (isEnumType(qtType)) {
-        argument.dataType = enumDataTypeId(metaEnumOfType(qtType));
-    } else if (qtType != QMetaType::QVariant &&
-               QUaValueConverter::isSupportedQtType(QMetaType::Type(qtType))) {
+    if (qtType != QMetaType::QVariant &&
+        QUaValueConverter::isSupportedQtType(QMetaType::Type(qtType))) {
         argument.dataType = QUaValueConverter::uaNodeIdFromQtType(QMetaType::Type(qtType));
-    }
-    if (UA_NodeId_isNull(&argument.dataType)) {
+    } else {
         argument.dataType = UA_NODEID_NUMERIC(0, UA_NS0ID_BASEDATATYPE);
         if (argument.valueRank == UA_VALUERANK_SCALAR) {
             argument.valueRank = UA_VALUERANK_ANY;
@@ -272,14 +324,13 @@ void QUaServer::bindTypeMethods(const QMetaObject &metaObject, const UA_NodeId &
         if (modellingRule(child.targetId).isNull()) {
             continue;
         }
-        const QUaStack::ScopedNodeId methodNodeId(child.targetId);
         const int methodIndex = methods.value(child.browseName.name(), -1);
         if (methodIndex < 0) {
             qDebug() << "Error Registering" << child.browseName.toString() << "for"
                      << QString::fromLatin1(metaObject.className());
             continue;
         }
-        bindMethod(metaObject, methodNodeId, methodIndex);
+        bindMethod(metaObject, QUaStack::ScopedNodeId(child.targetId), methodIndex);
     }
 }
 
