@@ -149,7 +149,13 @@ QVariant parameterValue(const UA_Variant &input, const ValueType &type)
     const QUaArrayKind arrayKind =
         QByteArray(QMetaType::typeName(type.qtType)).startsWith("QVector<") ? QUaArrayKind::Vector
                                                                             : QUaArrayKind::List;
-    QVariant value = QUaValueConverter::toQVariant(input, arrayKind);
+    // The stack hands an argument of an enumeration data type over typed as
+    // that enumeration; its values are Int32 all the same.
+    UA_Variant asStored = input; // shallow: never cleared
+    if (input.type && input.type->typeKind == UA_DATATYPEKIND_ENUM) {
+        asStored.type = &UA_TYPES[UA_TYPES_INT32];
+    }
+    QVariant value = QUaValueConverter::toQVariant(asStored, arrayKind);
     if (type.isEnum()) {
         bool isNumber = false;
         const qlonglong number = value.toLongLong(&isNumber);
@@ -164,8 +170,11 @@ QVariant parameterValue(const UA_Variant &input, const ValueType &type)
     }
     // Arrays arrive as typed lists, which Qt converts to other sequences only
     // through a list of variants.
-    return value.convert(QMetaType::QVariantList) && value.convert(type.qtType) ? value
-                                                                                : QVariant();
+    if (!value.canConvert<QVariantList>()) {
+        return QVariant();
+    }
+    QVariant elements(value.value<QVariantList>());
+    return elements.convert(type.qtType) ? elements : QVariant();
 }
 
 // The method's result as the stack takes it. An enumeration narrower than its
