@@ -15,11 +15,27 @@
 #include <vector>
 
 #include "quabasedatavariable.h"
+#include "quabaseobject.h"
 #include "quafolderobject.h"
 #include "quaproperty.h"
 #include "quaserver.h"
 #include "quasession.h"
 #include "tst_quaserver_client.h"
+
+// A node class with a method, for the rights to call it.
+class TestValve : public QUaBaseObject
+{
+    Q_OBJECT
+
+public:
+    Q_INVOKABLE explicit TestValve(QUaServer *server) : QUaBaseObject(server) {}
+    Q_INVOKABLE int open() { return ++m_openings; }
+
+    int openings() const { return m_openings; }
+
+private:
+    int m_openings = 0;
+};
 
 class TestQUaSessions : public QObject
 {
@@ -37,6 +53,7 @@ private slots:
     void recordsOutliveTheirDisconnectSignal();
     void removedUserLosesAllRights();
     void nodeCallbacksAndParentsDecideRights();
+    void methodCallsFollowTheUserAndTheObject();
 };
 
 namespace
@@ -160,6 +177,32 @@ const QUaSession *sessionOf(const QSignalSpy &spy, int index)
 quint32 readUInt(TestClient &client, const QUaNodeId &nodeId, UA_AttributeId attribute)
 {
     return client.readAttribute(nodeId, attribute).toUInt();
+}
+
+QUaNodeId childNamed(TestClient &client, const QUaNodeId &nodeId, const QString &name)
+{
+    for (const TestClient::Reference &reference : client.browse(nodeId)) {
+        if (reference.browseName.name() == name) {
+            return reference.targetId;
+        }
+    }
+    return QUaNodeId();
+}
+
+UA_StatusCode callMethod(TestClient &client, const QUaNodeId &objectId, const QUaNodeId &methodId)
+{
+    return client.call([objectId, methodId](UA_Client *uaClient) {
+        UA_NodeId object = objectId;
+        UA_NodeId method = methodId;
+        size_t outputSize = 0;
+        UA_Variant *output = nullptr;
+        const UA_StatusCode status =
+            UA_Client_call(uaClient, object, method, 0, nullptr, &outputSize, &output);
+        UA_Array_delete(output, outputSize, &UA_TYPES[UA_TYPES_VARIANT]);
+        UA_NodeId_clear(&object);
+        UA_NodeId_clear(&method);
+        return status;
+    });
 }
 
 } // namespace
@@ -576,6 +619,38 @@ void TestQUaSessions::nodeCallbacksAndParentsDecideRights()
     QCOMPARE(readUInt(user, level->nodeId(), UA_ATTRIBUTEID_USERWRITEMASK),
              quint32(UA_WRITEMASK_DESCRIPTION));
     QCOMPARE(readUInt(anonymous, level->nodeId(), UA_ATTRIBUTEID_USERWRITEMASK), 0u);
+}
+
+void TestQUaSessions::methodCallsFollowTheUserAndTheObject()
+{
+    QUaServer server;
+    server.setPort(freeLoopbackPort());
+    server.addUser(kUser, kPassword);
+    auto *valve = server.objectsFolder()->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
+    QVERIFY(valve);
+    QStringList askedFor;
+    valve->setUserExecutableCallback([&askedFor](const QString &userName) {
+        askedFor << userName;
+        return userName != QStringLiteral("[Anonymous]");
+    });
+    QVERIFY(server.start());
+
+    TestClient user;
+    TestClient anonymous;
+    QCOMPARE(user.connectUser(server.port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+    QCOMPARE(anonymous.connect(server.port()), UA_STATUSCODE_GOOD);
+    const QUaNodeId open = childNamed(user, valve->nodeId(), QStringLiteral("open"));
+    QVERIFY(!open.isNull());
+    QCOMPARE(callMethod(user, valve->nodeId(), open), UA_STATUSCODE_GOOD);
+    QCOMPARE(callMethod(anonymous, valve->nodeId(), open), UA_STATUSCODE_BADNOTEXECUTABLE);
+    QCOMPARE(askedFor, QStringList({kUser, QStringLiteral("[Anonymous]")}));
+    QVERIFY(anonymous.readAttribute(open, UA_ATTRIBUTEID_USEREXECUTABLE).toBool());
+
+    server.removeUser(kUser);
+    QCOMPARE(callMethod(user, valve->nodeId(), open), UA_STATUSCODE_BADNOTEXECUTABLE);
+    QVERIFY(!user.readAttribute(open, UA_ATTRIBUTEID_USEREXECUTABLE).toBool());
+    QCOMPARE(askedFor.count(), 2);
+    QCOMPARE(valve->openings(), 1);
 }
 
 QTEST_MAIN(TestQUaSessions)
