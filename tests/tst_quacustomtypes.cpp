@@ -311,10 +311,6 @@ void TestQUaCustomTypes::typesFollowTheClassTree()
     const QUaNodeId specialType = typeNode(machineType, "TestSpecialMachine");
     QVERIFY(!specialType.isNull());
     QCOMPARE(nodeClassOf(*m_client, specialType), UA_NODECLASS_OBJECTTYPE);
-    QCOMPARE(m_client->readAttribute(specialType, UA_ATTRIBUTEID_DISPLAYNAME)
-                 .value<QUaLocalizedText>()
-                 .text(),
-             QStringLiteral("TestSpecialMachine"));
 
     // A variable class is a VariableType, reached here through the class's
     // node-pointer property.
@@ -469,8 +465,6 @@ void TestQUaCustomTypes::instanceBindsChildrenToItsProperties()
     QVERIFY(gauge);
     QCOMPARE(gauge->nodeClass(), QStringLiteral("VARIABLE"));
     QVERIFY(gauge->unit());
-    gauge->setValue(21.5);
-    QCOMPARE(m_client->readValue(gauge->nodeId()).toDouble(), 21.5);
 }
 
 void TestQUaCustomTypes::clientCallsMethodsWithArguments()

@@ -62,6 +62,21 @@ const QMetaObject *childClassOf(const QMetaProperty &property, const QMetaObject
                : nullptr;
 }
 
+// The stack's default attributes of a type node, named after the class and
+// with an empty description.
+template <typename Attributes>
+Attributes typeAttributes(const Attributes &defaults, const UA_DataType &type,
+                          const QString &className)
+{
+    Attributes attributes;
+    UA_copy(&defaults, &attributes, &type);
+    UA_LocalizedText_clear(&attributes.displayName);
+    UA_LocalizedText_clear(&attributes.description);
+    attributes.displayName = toUaText(className);
+    attributes.description = toUaText(QString());
+    return attributes;
+}
+
 // The requested id of a node the server adds for a type; a null one lets the
 // stack choose a numeric id in the application's namespace.
 QUaNodeId requestedTypeNodeId(const QUaNodeId &nodeId)
@@ -171,23 +186,16 @@ QUaNodeId QUaServer::addTypeNode(const QMetaObject &metaObject, const QUaNodeId 
     UA_NodeId newNodeId = UA_NODEID_NULL;
     UA_StatusCode status;
     if (isVariableType) {
-        UA_VariableTypeAttributes attributes;
-        UA_VariableTypeAttributes_copy(&UA_VariableTypeAttributes_default, &attributes);
-        UA_LocalizedText_clear(&attributes.displayName);
-        UA_LocalizedText_clear(&attributes.description);
-        attributes.displayName = toUaText(className);
-        attributes.description = toUaText(QString());
+        UA_VariableTypeAttributes attributes =
+            typeAttributes(UA_VariableTypeAttributes_default,
+                           UA_TYPES[UA_TYPES_VARIABLETYPEATTRIBUTES], className);
         status =
             UA_Server_addVariableTypeNode(m_server, requestedId, parentId, hasSubtype, browseName,
                                           UA_NODEID_NULL, attributes, this, &newNodeId);
         UA_VariableTypeAttributes_clear(&attributes);
     } else {
-        UA_ObjectTypeAttributes attributes;
-        UA_ObjectTypeAttributes_copy(&UA_ObjectTypeAttributes_default, &attributes);
-        UA_LocalizedText_clear(&attributes.displayName);
-        UA_LocalizedText_clear(&attributes.description);
-        attributes.displayName = toUaText(className);
-        attributes.description = toUaText(QString());
+        UA_ObjectTypeAttributes attributes = typeAttributes(
+            UA_ObjectTypeAttributes_default, UA_TYPES[UA_TYPES_OBJECTTYPEATTRIBUTES], className);
         status = UA_Server_addObjectTypeNode(m_server, requestedId, parentId, hasSubtype,
                                              browseName, attributes, this, &newNodeId);
         UA_ObjectTypeAttributes_clear(&attributes);
