@@ -1,5 +1,11 @@
 #include "internal_functions.h"
 
+#include "quabasedatavariable.h"
+#include "quafolderobject.h"
+#include "quaproperty.h"
+#include "quaserver.h"
+#include "quasession.h"
+
 #include <QBitmap>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextStream>
+#include <algorithm>
+#include <initializer_list>
 
 // Every log line of the core names this file, the calling line and the calling
 // function's signature.
@@ -167,6 +175,71 @@ QString fillTagsStatement(int count)
     return statement;
 }
 
+// The address-space build reports under the function that runs it.
+const QString kInitOpcFunction = QStringLiteral("void cInternalFunctions::InitOPC()");
+
+// The data type names a tag's "Format" may give, in the order they are tried.
+struct TagFormat {
+    const char *name;
+    QMetaType::Type type;
+};
+const TagFormat kTagFormats[] = {
+    {"Boolean", QMetaType::Bool},       {"Int32", QMetaType::Int},
+    {"UInt32", QMetaType::UInt},        {"Double", QMetaType::Double},
+    {"Int64", QMetaType::Long},         {"Int16", QMetaType::Short},
+    {"SByte", QMetaType::Char},         {"UInt64", QMetaType::ULong},
+    {"UInt16", QMetaType::UShort},      {"Byte", QMetaType::UChar},
+    {"Float", QMetaType::Float},        {"String", QMetaType::QString},
+    {"DateTime", QMetaType::QDateTime},
+};
+
+// A JSON number is taken as a double (Qt 5.15 would give integral numbers as
+// qlonglong), so a property's data type does not depend on how its number
+// happens to be written.
+QVariant valueOf(const QJsonValue &value)
+{
+    return value.isDouble() ? QVariant(value.toDouble()) : value.toVariant();
+}
+
+bool hasKeys(const QJsonObject &entry, std::initializer_list<const char *> keys)
+{
+    return std::all_of(keys.begin(), keys.end(),
+                       [&entry](const char *key) { return entry.contains(QLatin1String(key)); });
+}
+
+// Folders and properties name a numeric identifier in namespace 0.
+QUaNodeId numericNodeId(const QJsonValue &number)
+{
+    return QUaNodeId(QStringLiteral("i=") + QString::number(number.toInt()));
+}
+
+// Tags name a string identifier in namespace 0.
+QUaNodeId tagNodeId(const QJsonObject &tag)
+{
+    return QUaNodeId(QStringLiteral("ns=0;s=") + tag[QLatin1String("NodeId")].toString());
+}
+
+// The object layer makes no node whose browse name its parent has already or
+// whose node id is in use.
+QString notCreatedText(const char *kind, const QString &name, const QUaNodeId &nodeId)
+{
+    return QStringLiteral("ERROR Not created: %1= %2, NodeId= %3")
+        .arg(QLatin1String(kind), name, nodeId.toString());
+}
+
+void printServerLog(const QUaLog &log)
+{
+    qDebug() << "["
+             << log.timestamp.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz"))
+             << "][" << log.level << "][" << log.category << "] :" << log.message;
+}
+
+void printSession(const char *event, const QUaSession *session)
+{
+    qDebug() << event << session->address() << ":" << session->port() << "|"
+             << session->applicationName();
+}
+
 } // namespace
 
 cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
@@ -181,7 +254,254 @@ cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoad
         *configLoaded = settingsLoaded && sqlLoaded && tagsLoaded;
 }
 
-void cInternalFunctions::InitOPC() {}
+void cInternalFunctions::InitOPC()
+{
+    m_opcServer = new QUaServer;
+    applyServerIdentity();
+    printServerEvents();
+    addFolders();
+    if (m_folderMain)
+        addProperties();
+    // Without the tags' object the file's tags have nowhere to go; the folder's
+    // failure is in the log already.
+    if (m_folderSub && m_tagConfig[QLatin1String("PreloadTags")].toBool())
+        addFileTags();
+    m_opcServer->start();
+}
+
+void cInternalFunctions::applyServerIdentity()
+{
+    const QMetaObject &enums = QUa::staticMetaObject;
+    m_opcServer->registerEnum(enums.enumerator(enums.indexOfEnumerator("Status")));
+    m_opcServer->setPort(quint16(m_settings[QLatin1String("opcua_port")].toInt()));
+    m_opcServer->setApplicationName(QStringLiteral("OPC-UA <-> SQL Gateway"));
+    m_opcServer->setApplicationUri(QStringLiteral("uri:varnholt:tagbridge"));
+    m_opcServer->setProductName(QStringLiteral("VH-TAGBRIDGE"));
+    m_opcServer->setProductUri(QStringLiteral("https://varnholt.example"));
+    m_opcServer->setManufacturerName(QStringLiteral("Varnholt LLC"));
+    m_opcServer->setSoftwareVersion(QStringLiteral("1.0"));
+    m_opcServer->setBuildNumber(QStringLiteral("123457890"));
+    m_opcServer->setAnonymousLoginAllowed(
+        m_settings[QLatin1String("opcua_AnonymousLoginAllowed")].toBool());
+    m_opcServer->addUser(m_settings[QLatin1String("opcua_User_name")].toString(),
+                         m_settings[QLatin1String("opcua_User_password")].toString());
+}
+
+// The server's own records and the client sessions go to Qt's debug output
+// whatever the log switches say.
+void cInternalFunctions::printServerEvents()
+{
+    connect(m_opcServer, &QUaServer::logMessage, m_opcServer, &printServerLog,
+            Qt::DirectConnection);
+    connect(
+        m_opcServer, &QUaServer::clientConnected, m_opcServer,
+        [](const QUaSession *session) { printSession("Connected", session); },
+        Qt::DirectConnection);
+    connect(
+        m_opcServer, &QUaServer::clientDisconnected, m_opcServer,
+        [](const QUaSession *session) { printSession("Disconnected", session); },
+        Qt::DirectConnection);
+}
+
+void cInternalFunctions::addFolders()
+{
+    const QJsonObject main = m_tagConfig[QLatin1String("FolderMain")].toObject();
+    const QString mainName = main[QLatin1String("FolderName")].toString();
+    const QUaNodeId mainId = numericNodeId(main[QLatin1String("NodeId")]);
+    m_folderMain =
+        m_opcServer->objectsFolder()->addFolderObject(QUaQualifiedName(mainName), mainId);
+    if (!m_folderMain) {
+        CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("FOLDER", mainName, mainId));
+        return;
+    }
+    const QJsonObject sub = m_tagConfig[QLatin1String("FolderSub")].toObject();
+    const QString subName = sub[QLatin1String("FolderName")].toString();
+    const QUaNodeId subId = numericNodeId(sub[QLatin1String("NodeId")]);
+    m_folderSub = m_folderMain->addBaseObject(QUaQualifiedName(subName), subId);
+    if (!m_folderSub)
+        CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("FOLDER", subName, subId));
+}
+
+// Constant values for clients to read; the gateway never listens to them.
+void cInternalFunctions::addProperties()
+{
+    for (const QJsonValue &entry : m_tagConfig[QLatin1String("Properties")].toArray()) {
+        const QJsonObject property = entry.toObject();
+        const QString name = property[QLatin1String("PropName")].toString();
+        if (!hasKeys(property, {"PropName", "Value", "NodeId"})) {
+            CORE_LOG_AS(kInitOpcFunction, "critical",
+                        QStringLiteral("ERROR Added: PROPERTY= ") + name);
+            continue;
+        }
+        const QUaNodeId nodeId = numericNodeId(property[QLatin1String("NodeId")]);
+        m_currentProperty = m_folderMain->addProperty(QUaQualifiedName(name), nodeId);
+        if (!m_currentProperty) {
+            CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("PROPERTY", name, nodeId));
+            continue;
+        }
+        m_currentProperty->setWriteAccess(false);
+        m_currentProperty->setValue(valueOf(property[QLatin1String("Value")]));
+        m_currentProperty->setValueRank(-1);
+        CORE_LOG_AS(kInitOpcFunction, "info",
+                    QStringLiteral("Added: PROPERTY= ") + m_currentProperty->browseName().name());
+    }
+}
+
+void cInternalFunctions::addFileTags()
+{
+    for (const QJsonValue &entry : m_tagConfig[QLatin1String("Tags")].toArray()) {
+        const QJsonObject tag = entry.toObject();
+        const QString name = tag[QLatin1String("TagName")].toString();
+        if (!hasKeys(tag, {"TagName", "Format", "Value", "NodeId", "WriteAccess"})) {
+            CORE_LOG_AS(kInitOpcFunction, "critical",
+                        QStringLiteral("ERROR Added: TagName= ") + name);
+            continue;
+        }
+        const int type = formatToType(tag);
+        if (type == QMetaType::UnknownType) {
+            CORE_LOG_AS(kInitOpcFunction, "critical",
+                        QStringLiteral("ERROR Conversion Type for TAG: ") + name);
+            continue;
+        }
+        if (QUaBaseDataVariable *variable = addTagVariable(tag, type))
+            CORE_LOG_AS(kInitOpcFunction, "info",
+                        QStringLiteral("Added FILE TAG: ") + variable->browseName().name());
+        else
+            CORE_LOG_AS(kInitOpcFunction, "critical",
+                        notCreatedText("TagName", name, tagNodeId(tag)));
+    }
+}
+
+// Creates a tag's variable under the tags' object, sets it up from the record
+// and lists it; null when the node could not be made. The change signal is
+// connected last, so the initial writes reach no slot.
+QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, int type)
+{
+    if (!m_folderSub)
+        return nullptr;
+    m_currentTag = m_folderSub->addBaseDataVariable(
+        QUaQualifiedName(tag[QLatin1String("TagName")].toString()), tagNodeId(tag));
+    QUaBaseDataVariable *variable = m_currentTag;
+    if (!variable)
+        return nullptr;
+    variable->setWriteAccess(tag[QLatin1String("WriteAccess")].toBool());
+    variable->setDataType(QMetaType::Type(type));
+    variable->setValue(valueOf(tag[QLatin1String("Value")]));
+    variable->setDescription(QUaLocalizedText(tag[QLatin1String("Description")].toString()));
+    variable->setValueRank(-1);
+    connect(variable, SIGNAL(valueChanged(const QVariant &, const bool &)), this,
+            SLOT(slot_OPCUA_Tag_changed(const QVariant &, const bool &)));
+    m_tags.append(variable);
+    return variable;
+}
+
+int cInternalFunctions::formatToType(const QJsonObject &tag)
+{
+    const QString format = tag[QLatin1String("Format")].toString();
+    for (const TagFormat &known : kTagFormats) {
+        if (format == QLatin1String(known.name))
+            return known.type;
+    }
+    return QMetaType::UnknownType;
+}
+
+bool cInternalFunctions::findTagValue(QString name, QVariant &value)
+{
+    QUaBaseDataVariable *variable = findTag(name);
+    if (!variable)
+        return false;
+    value = variable->value();
+    return true;
+}
+
+// The first listed tag whose browse name has this name part, now the current
+// tag; null when there is none.
+QUaBaseDataVariable *cInternalFunctions::findTag(const QString &name)
+{
+    forgetDeletedTags();
+    for (QUaBaseDataVariable *variable : qAsConst(m_tags)) {
+        if (variable->browseName().name() == name) {
+            m_currentTag = variable;
+            return variable;
+        }
+    }
+    return nullptr;
+}
+
+// The stack deletes a node at once and its object a little later: a tag whose
+// node is gone from the address space counts as deleted already.
+void cInternalFunctions::forgetDeletedTags()
+{
+    const auto isDeleted = [this](const QPointer<QUaBaseDataVariable> &tag) {
+        return !tag || m_opcServer->nodeById(tag->nodeId()) != tag;
+    };
+    m_tags.erase(std::remove_if(m_tags.begin(), m_tags.end(), isDeleted), m_tags.end());
+}
+
+bool cInternalFunctions::createNewTag(const QJsonObject &tag)
+{
+    const QString name = tag[QLatin1String("TagName")].toString();
+    if (!hasKeys(tag, {"Value", "Format", "WriteAccess", "NodeId", "TagName"})) {
+        CORE_LOG("critical", QStringLiteral("ERROR New: TagName= ") + name);
+        return false;
+    }
+    if (name.isEmpty())
+        return false;
+    if (findTag(name))
+        return updateTagIfChanged(name, valueOf(tag[QLatin1String("Value")]),
+                                  tag[QLatin1String("Format")].toString());
+    const int type = formatToType(tag);
+    if (type == QMetaType::UnknownType) {
+        CORE_LOG("critical", QStringLiteral("ERROR Conversion Type for TAG: ") + name);
+        return false;
+    }
+    if (QUaBaseDataVariable *variable = addTagVariable(tag, type))
+        CORE_LOG("info", QStringLiteral("Added SQL TAG: ") + variable->browseName().name());
+    else
+        CORE_LOG("critical", notCreatedText("TagName", name, tagNodeId(tag)));
+    return false;
+}
+
+// True only when the tag's value was written (or its Format was unknown).
+bool cInternalFunctions::updateTagIfChanged(QString name, QVariant value, QString format)
+{
+    QVariant current;
+    if (!findTagValue(name, current) || current == value)
+        return false;
+    return setTagValue({{QStringLiteral("TagName"), QJsonValue::fromVariant(name)},
+                        {QStringLiteral("Format"), QJsonValue::fromVariant(format)},
+                        {QStringLiteral("Value"), QJsonValue::fromVariant(value)}});
+}
+
+bool cInternalFunctions::setTagValue(const QJsonObject &tag)
+{
+    const QString name = tag[QLatin1String("TagName")].toString();
+    if (!hasKeys(tag, {"Value", "Format", "TagName"})) {
+        CORE_LOG("critical", QStringLiteral("ERROR Write: TagName= ") + name);
+        return false;
+    }
+    QUaBaseDataVariable *variable = findTag(name);
+    if (!variable)
+        return false;
+    const int type = formatToType(tag);
+    if (type == QMetaType::UnknownType) {
+        CORE_LOG("critical", QStringLiteral("ERROR Conversion Type for TAG: ") + name);
+        return true;
+    }
+    variable->setDataType(QMetaType::Type(type));
+    const QVariant value = valueOf(tag[QLatin1String("Value")]);
+    if (variable->value() == value)
+        return true;
+    variable->setValue(value);
+    CORE_LOG("info", QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") +
+                         tag[QLatin1String("Value")].toString() + QStringLiteral(", Format=") +
+                         tag[QLatin1String("Format")].toString() + QStringLiteral(" (SQL)"));
+    return true;
+}
+
+// Writing a client's change into the tags table comes with the flow from OPC UA
+// to SQL; until then the tags are connected here and nothing more happens.
+void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &, const bool &) {}
 
 void cInternalFunctions::InitSQL()
 {

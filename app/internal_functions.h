@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QTimer>
+#include <QVariant>
 #include <memory>
 
 class QPlainTextEdit;
@@ -32,6 +33,14 @@ public:
     void InitOPC();
     void InitSQL();
 
+    // Tags: a tag record is a JSON object with "TagName", "NodeId", "Format",
+    // "Value", "WriteAccess" and "Description".
+    int formatToType(const QJsonObject &tag);
+    bool findTagValue(QString name, QVariant &value);
+    bool createNewTag(const QJsonObject &tag);
+    bool updateTagIfChanged(QString name, QVariant value, QString format);
+    bool setTagValue(const QJsonObject &tag);
+
     // Developer statements of the hidden debug panel, reported on Qt's debug output.
     void clearTagsTable();
     void fillTagsTable(int count);
@@ -47,15 +56,19 @@ public:
     QJsonObject m_settings;
     QJsonObject m_tagConfig;
     QSqlDatabase m_db;
-    QUaServer *m_opcServer = nullptr;
+    QUaServer *m_opcServer = nullptr; // never deleted: it serves until the process ends
     // The window owns the model; the pointer clears itself when the window goes.
     QPointer<MySqlTableModelResult> m_tableModel;
     bool m_ready = false;
-    QUaFolderObject *m_folderMain = nullptr;
-    QUaBaseObject *m_folderSub = nullptr;
-    QUaBaseDataVariable *m_currentTag = nullptr;
-    QUaProperty *m_currentProperty = nullptr;
-    QList<QUaBaseDataVariable *> m_tags;
+    // The nodes belong to the address space, and any client may delete them
+    // (their objects go with them): the core only watches them.
+    QPointer<QUaFolderObject> m_folderMain;
+    QPointer<QUaBaseObject> m_folderSub;
+    QPointer<QUaBaseDataVariable> m_currentTag;
+    QPointer<QUaProperty> m_currentProperty;
+    // In creation order, file tags first; a tag whose node was deleted leaves
+    // the list at the next lookup.
+    QList<QPointer<QUaBaseDataVariable>> m_tags;
     std::unique_ptr<QSqlQuery> m_sqlQuery;
     QPlainTextEdit *m_logPane = nullptr;
     QTimer m_checkTimer;
@@ -66,11 +79,21 @@ signals:
     void sql_updated();
 
 private slots:
+    void slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange);
     void slot_Model_dataChanged(const QString &name, QSqlDriver::NotificationSource source,
                                 const QVariant &payload);
     void slot_iTimerCheckSQL();
 
 private:
+    void applyServerIdentity();
+    void printServerEvents();
+    void addFolders();
+    void addProperties();
+    void addFileTags();
+    QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type);
+    QUaBaseDataVariable *findTag(const QString &name);
+    void forgetDeletedTags();
+
     bool openDatabase();
     void createTables();
     void createNotifyRules(const QString &tableName);
