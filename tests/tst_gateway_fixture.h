@@ -1,0 +1,114 @@
+#ifndef TST_GATEWAY_FIXTURE_H
+#define TST_GATEWAY_FIXTURE_H
+
+// A gateway core built on fixture settings with its OPC UA server running on a
+// free loopback port, and what it wrote to Qt's output and to its log pane.
+#include "internal_functions.h"
+#include "quabasedatavariable.h"
+#include "quafolderobject.h"
+#include "quaserver.h"
+#include "tst_quaserver_client.h"
+
+#include <QJsonDocument>
+#include <QMutex>
+#include <QPlainTextEdit>
+#include <QtTest>
+#include <memory>
+
+#include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
+
+// Everything on Qt's message output, as "<type> <text>" lines ("debug",
+// "info", "warning", "critical"): the core's console sink and the server's
+// event lines.
+class ConsoleCapture
+{
+public:
+    static void install() { qInstallMessageHandler(&capture); }
+    static QStringList take()
+    {
+        QMutexLocker lock(&s_mutex);
+        return std::exchange(s_lines, {});
+    }
+
+private:
+    static void capture(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
+        QMutexLocker lock(&s_mutex);
+        s_lines << QLatin1String(names[type]) + QLatin1Char(' ') + text;
+    }
+
+    static inline QMutex s_mutex;
+    static inline QStringList s_lines;
+};
+
+struct Gateway {
+    explicit Gateway(const QByteArray &tagsJson, bool anonymousLoginAllowed = true)
+        : port(freeLoopbackPort())
+    {
+        TestSettings::clear();
+        TestSettings::write("settings.json",
+                            QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": %2,
+                                "opcua_User_name": "operator", "opcua_User_password": "s3cret",
+                                "Console": {"OutputEnable": true},
+                                "Window": {"OutputEnable": true}})")
+                                .arg(port)
+                                .arg(anonymousLoginAllowed ? "true" : "false")
+                                .toUtf8());
+        TestSettings::write("sql.json", "{}");
+        TestSettings::write("tags.json", tagsJson);
+        core = std::make_unique<cInternalFunctions>(&pane, &configLoaded);
+        ConsoleCapture::take();
+        core->InitOPC();
+        startupConsole = ConsoleCapture::take();
+    }
+    // The gateway itself never stops its server; the tests do, so that servers
+    // of finished cases stop serving.
+    ~Gateway() { delete core->m_opcServer; }
+
+    // The pane's lines without their timestamps: "[level] message".
+    QStringList log() const
+    {
+        QStringList lines;
+        for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
+            lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
+        return lines;
+    }
+    QStringList tagNames() const
+    {
+        QStringList names;
+        for (const QUaBaseDataVariable *tag : core->m_tags)
+            if (tag)
+                names << tag->browseName().name();
+        return names;
+    }
+
+    const quint16 port;
+    bool configLoaded = false;
+    QPlainTextEdit pane;
+    std::unique_ptr<cInternalFunctions> core;
+    QStringList startupConsole;
+};
+
+// What a client finds under a node: the browse names of the targets of the
+// forward references of one type.
+inline QStringList childNames(TestClient &client, const QUaNodeId &nodeId, quint32 referenceType)
+{
+    QStringList names;
+    for (const TestClient::Reference &reference : client.browse(nodeId))
+        if (reference.referenceTypeId == QUaNodeId(0, referenceType))
+            names << reference.browseName.name();
+    return names;
+}
+
+inline QUaNodeId dataTypeOf(TestClient &client, const QUaNodeId &nodeId)
+{
+    return client.readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
+}
+
+inline QByteArray jsonText(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson();
+}
+
+#endif // TST_GATEWAY_FIXTURE_H
