@@ -227,8 +227,13 @@ QString notCreatedText(const char *kind, const QString &name, const QUaNodeId &n
         .arg(QLatin1String(kind), name, nodeId.toString());
 }
 
+// The packaged stack reports trace and debug records as well (two per idle
+// iteration, several per network read); the console keeps to information and
+// above, as a stack built with its default log level gives.
 void printServerLog(const QUaLog &log)
 {
+    if (log.level < QUa::LogLevel::Info)
+        return;
     qDebug() << "["
              << log.timestamp.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz"))
              << "][" << log.level << "][" << log.category << "] :" << log.message;

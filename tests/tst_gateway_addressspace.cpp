@@ -358,6 +358,8 @@ void TestGatewayAddressSpace::serverEventsGoToDebugOutput()
     const QRegularExpression record(
         R"(^debug \[ "\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3}" \]\[ QUa::LogLevel::\w+ \]\[ QUa::LogCategory::\w+ \] : ".*"$)");
     QVERIFY(anyMatches(m_gateway->startupConsole, record));
+    QVERIFY(m_gateway->startupConsole.filter("QUa::LogLevel::Trace").isEmpty());
+    QVERIFY(m_gateway->startupConsole.filter("QUa::LogLevel::Debug").isEmpty());
 
     ConsoleCapture::take();
     TestClient client;
