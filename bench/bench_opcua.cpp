@@ -1,0 +1,225 @@
+#include "bench_opcua.h"
+#include "bench_proc.h"
+
+#include <open62541/client_config_default.h>
+#include <open62541/client_highlevel.h>
+#include <open62541/server_config_default.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace bench
+{
+
+namespace
+{
+
+constexpr UA_UInt32 kRequestTimeoutMs = 10000;
+constexpr auto kProbeSpacing = std::chrono::milliseconds(5);
+constexpr double kLoadWarmUpSeconds = 0.5;
+
+void silentLog(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
+UA_Logger silentLogger = {&silentLog, nullptr, nullptr};
+
+} // namespace
+
+quint16 freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+QByteArray loopbackUrl(quint16 port)
+{
+    return "opc.tcp://127.0.0.1:" + QByteArray::number(port);
+}
+
+void ClientDeleter::operator()(UA_Client *client) const
+{
+    UA_Client_disconnect(client);
+    UA_Client_delete(client);
+}
+
+ClientPtr connectClient(const QByteArray &url, int attempts)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ClientPtr client(UA_Client_new());
+        UA_ClientConfig *config = UA_Client_getConfig(client.get());
+        UA_ClientConfig_setDefault(config);
+        config->logging->log = &silentLog;
+        config->timeout = kRequestTimeoutMs;
+        if (UA_Client_connect(client.get(), url.constData()) == UA_STATUSCODE_GOOD) {
+            return client;
+        }
+    }
+    return nullptr;
+}
+
+TagNodes::TagNodes(UA_UInt16 namespaceIndex, int rows) : m_namespace(namespaceIndex)
+{
+    m_keys.reserve(std::size_t(rows));
+    for (int row = 1; row <= rows; ++row) {
+        m_keys.push_back("tag" + QByteArray::number(row));
+    }
+}
+
+UA_NodeId TagNodes::nodeId(int row) const
+{
+    // The stack only reads the identifier the id points at.
+    return UA_NODEID_STRING(m_namespace, const_cast<char *>(m_keys[std::size_t(row - 1)].data()));
+}
+
+int TagNodes::randomRow(std::mt19937 &random) const
+{
+    return std::uniform_int_distribution<int>(1, rows())(random);
+}
+
+UA_StatusCode writeInt32(UA_Client *client, const UA_NodeId &node, UA_Int32 value)
+{
+    UA_Variant variant;
+    UA_Variant_setScalar(&variant, &value, &UA_TYPES[UA_TYPES_INT32]);
+    return UA_Client_writeValueAttribute(client, node, &variant);
+}
+
+Figure measureWriteRoundTrips(UA_Client *client, const TagNodes &nodes, const Budget &budget,
+                              std::mt19937 &random)
+{
+    Figure figure;
+    figure.unit = "/s";
+    const Clock::time_point start = Clock::now();
+    for (UA_Int32 value = 1;
+         figure.samples.count() < budget.maxSamples && secondsSince(start) < budget.maxSeconds;
+         ++value) {
+        const UA_NodeId node = nodes.nodeId(nodes.randomRow(random));
+        const Clock::time_point sent = Clock::now();
+        if (writeInt32(client, node, value) == UA_STATUSCODE_GOOD) {
+            figure.samples.add(millisecondsBetween(sent, Clock::now()));
+        } else {
+            ++figure.failures;
+        }
+    }
+    figure.value = double(figure.samples.count()) / secondsSince(start);
+    return figure;
+}
+
+LoadFigures measureUnderWriteLoad(const QByteArray &url, const TagNodes &nodes, int writers,
+                                  double seconds)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<long> writes{0};
+    std::atomic<long> failures{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < writers; ++w) {
+        threads.emplace_back([&, w] {
+            ClientPtr client = connectClient(url, 3);
+            if (!client) {
+                ++failures;
+                return;
+            }
+            std::mt19937 random(1000u + unsigned(w));
+            for (UA_Int32 value = 1; !stop; ++value) {
+                const bool written = writeInt32(client.get(), nodes.nodeId(nodes.randomRow(random)),
+                                                value) == UA_STATUSCODE_GOOD;
+                ++(written ? writes : failures);
+            }
+        });
+    }
+
+    LoadFigures figures;
+    figures.probe.unit = "ms";
+    figures.writes.unit = "/s";
+    ClientPtr probe = connectClient(url, 3);
+    if (!probe) {
+        figures.probe.note = "the probe client could not connect";
+    } else {
+        std::this_thread::sleep_for(std::chrono::duration<double>(kLoadWarmUpSeconds));
+        const long writesBefore = writes;
+        const long failuresBefore = failures;
+        const UA_NodeId currentTime =
+            UA_NODEID_NUMERIC(0, UA_NS0ID_SERVER_SERVERSTATUS_CURRENTTIME);
+        const Clock::time_point start = Clock::now();
+        while (secondsSince(start) < seconds) {
+            UA_Variant value;
+            UA_Variant_init(&value);
+            const Clock::time_point sent = Clock::now();
+            const UA_StatusCode status =
+                UA_Client_readValueAttribute(probe.get(), currentTime, &value);
+            const double latency = millisecondsBetween(sent, Clock::now());
+            UA_Variant_clear(&value);
+            if (status == UA_STATUSCODE_GOOD) {
+                figures.probe.samples.add(latency);
+            } else {
+                ++figures.probe.failures;
+            }
+            std::this_thread::sleep_for(kProbeSpacing);
+        }
+        const double elapsed = secondsSince(start);
+        figures.probe.value = figures.probe.samples.max();
+        figures.writes.value = double(writes - writesBefore) / elapsed;
+        figures.writes.failures = std::size_t(failures - failuresBefore);
+    }
+    stop = true;
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    return figures;
+}
+
+BareServer::BareServer(const TagNodes &nodes) : m_port(freeLoopbackPort())
+{
+    UA_ServerConfig config;
+    std::memset(&config, 0, sizeof(config));
+    config.logging = &silentLogger;
+    UA_ServerConfig_setMinimal(&config, m_port, nullptr);
+    // Listen on the loopback interface only.
+    UA_String_clear(&config.serverUrls[0]);
+    config.serverUrls[0] = UA_String_fromChars(url().constData());
+    m_server = UA_Server_newWithConfig(&config);
+    addVariables(nodes);
+    m_thread = std::thread([this] { UA_Server_run(m_server, &m_running); });
+}
+
+BareServer::~BareServer()
+{
+    m_running = false;
+    m_thread.join();
+    UA_Server_delete(m_server);
+}
+
+void BareServer::addVariables(const TagNodes &nodes)
+{
+    const long residentBefore = residentKiB(::getpid());
+    const Clock::time_point start = Clock::now();
+    UA_VariableAttributes attributes = UA_VariableAttributes_default;
+    UA_Int32 zero = 0;
+    UA_Variant_setScalar(&attributes.value, &zero, &UA_TYPES[UA_TYPES_INT32]);
+    attributes.dataType = UA_TYPES[UA_TYPES_INT32].typeId;
+    attributes.accessLevel = UA_ACCESSLEVELMASK_READ | UA_ACCESSLEVELMASK_WRITE;
+    for (int row = 1; row <= nodes.rows(); ++row) {
+        const UA_NodeId id = nodes.nodeId(row);
+        const UA_QualifiedName browseName{id.namespaceIndex, id.identifier.string};
+        UA_Server_addVariableNode(m_server, id, UA_NODEID_NUMERIC(0, UA_NS0ID_OBJECTSFOLDER),
+                                  UA_NODEID_NUMERIC(0, UA_NS0ID_ORGANIZES), browseName,
+                                  UA_NODEID_NUMERIC(0, UA_NS0ID_BASEDATAVARIABLETYPE), attributes,
+                                  nullptr, nullptr);
+    }
+    m_addSeconds = secondsSince(start);
+    m_residentGrowthKiB = double(residentKiB(::getpid()) - residentBefore);
+}
+
+} // namespace bench
