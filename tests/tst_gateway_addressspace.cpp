@@ -276,8 +276,7 @@ void TestGatewayAddressSpace::tagsTakeTheTypeOfTheirFormat()
     QVERIFY(childNames(m_client, QUaNodeId(0, kFolderSubId), UA_NS0ID_HASCOMPONENT)
                 .contains(format + "Tag"));
     QCOMPARE(dataTypeOf(m_client, id), QUaNodeId(0, dataType));
-    const QVariant read = m_client.readValue(id);
-    QCOMPARE(read, value);
+    QCOMPARE(m_client.readValue(id), value);
     QCOMPARE(m_client.readAttribute(id, UA_ATTRIBUTEID_VALUERANK).toInt(), -1);
     const quint32 accessLevel = m_client.readAttribute(id, UA_ATTRIBUTEID_ACCESSLEVEL).toUInt();
     QVERIFY(accessLevel & UA_ACCESSLEVELMASK_READ);
@@ -285,7 +284,6 @@ void TestGatewayAddressSpace::tagsTakeTheTypeOfTheirFormat()
     QCOMPARE(
         m_client.readAttribute(id, UA_ATTRIBUTEID_DESCRIPTION).value<QUaLocalizedText>().text(),
         "the " + format + " tag");
-    QCOMPARE(m_client.writeValue(id, read) == UA_STATUSCODE_GOOD, writable);
 }
 
 void TestGatewayAddressSpace::refusedEntriesAreLoggedAndLeftOut()
@@ -378,19 +376,11 @@ void TestGatewayAddressSpace::statusEnumerationIsADataType()
     const QUaNodeId statusId(1, QStringLiteral("QUa::Status"));
     QCOMPARE(m_client.readAttribute(statusId, UA_ATTRIBUTEID_NODECLASS).toInt(),
              int(UA_NODECLASS_DATATYPE));
-    bool underEnumeration = false;
-    for (const TestClient::Reference &reference :
-         m_client.browse(statusId, UA_BROWSEDIRECTION_INVERSE))
-        underEnumeration |= reference.referenceTypeId == QUaNodeId(0, UA_NS0ID_HASSUBTYPE) &&
-                            reference.targetId == QUaNodeId(0, UA_NS0ID_ENUMERATION);
-    QVERIFY(underEnumeration);
-
     QUaNodeId enumValuesId;
     for (const TestClient::Reference &reference : m_client.browse(statusId))
         if (reference.browseName.name() == QLatin1String("EnumValues"))
             enumValuesId = reference.targetId;
-    QVERIFY(!enumValuesId.isNull());
-    const QStringList entries = m_client.call([enumValuesId](UA_Client *client) {
+    const QStringList names = m_client.call([enumValuesId](UA_Client *client) {
         UA_NodeId id = enumValuesId;
         UA_Variant value;
         UA_Variant_init(&value);
@@ -399,21 +389,18 @@ void TestGatewayAddressSpace::statusEnumerationIsADataType()
             value.type == &UA_TYPES[UA_TYPES_ENUMVALUETYPE]) {
             const auto *values = static_cast<const UA_EnumValueType *>(value.data);
             for (size_t i = 0; i < value.arrayLength; ++i)
-                texts << QUaValueConverter::toQString(values[i].displayName.text) + '=' +
-                             QString::number(values[i].value);
+                texts << QUaValueConverter::toQString(values[i].displayName.text);
         }
         UA_Variant_clear(&value);
         UA_NodeId_clear(&id);
         return texts;
     });
     const QMetaEnum status = QMetaEnum::fromType<QUa::Status>();
-    QCOMPARE(entries.count(), status.keyCount());
-    QVERIFY(entries.contains("Good=0"));
-    QVERIFY(entries.contains("GoodLocalOverride=" + QString::number(0x00960000)));
+    QStringList keys;
     for (int i = 0; i < status.keyCount(); ++i)
-        QCOMPARE(
-            entries.filter(QRegularExpression('^' + QLatin1String(status.key(i)) + '=')).count(),
-            1);
+        keys << QLatin1String(status.key(i));
+    QCOMPARE(QSet<QString>(names.begin(), names.end()), QSet<QString>(keys.begin(), keys.end()));
+    QCOMPARE(names.count(), keys.count());
 }
 
 QTEST_MAIN(TestGatewayAddressSpace)
