@@ -40,6 +40,8 @@ UA_ConnectionManager *findTcpManager(UA_EventLoop *eventLoop)
 
 } // namespace
 
+QUaConnectionTracker::QUaConnectionTracker(QObject *parent) : QObject(parent) {}
+
 QUaConnectionTracker::~QUaConnectionTracker()
 {
     interceptions().remove(m_tcpManager);
@@ -74,7 +76,7 @@ UA_StatusCode QUaConnectionTracker::openConnection(UA_ConnectionManager *cm,
 {
     Interception &interception = interceptions()[cm];
     // Connections accepted by a listen socket reuse the listen socket's
-    // callback, so wrapping that one callback sees every client connection.
+    // callback, so wrapping that one callback sees every server connection.
     const bool wrap = isListenRequest(params) &&
                       (!interception.originalCallback || interception.originalCallback == callback);
     if (!wrap) {
@@ -92,6 +94,7 @@ void QUaConnectionTracker::connectionCallback(UA_ConnectionManager *cm, uintptr_
 {
     const Interception interception = interceptions().value(cm);
     QUaConnectionTracker *tracker = interception.tracker;
+    tracker->noteConnectionState(connectionId, state);
     // A nested call (a slot that runs an event loop inside a stack callback)
     // gives the outer connection back when it returns.
     const uintptr_t outerConnection = tracker->m_servedConnection;
@@ -99,6 +102,18 @@ void QUaConnectionTracker::connectionCallback(UA_ConnectionManager *cm, uintptr_
     interception.originalCallback(cm, connectionId, application, connectionContext, state, params,
                                   msg);
     tracker->m_servedConnection = outerConnection;
+}
+
+void QUaConnectionTracker::noteConnectionState(uintptr_t connectionId, UA_ConnectionState state)
+{
+    if (state == UA_CONNECTIONSTATE_CLOSING || state == UA_CONNECTIONSTATE_CLOSED) {
+        if (m_openConnections.remove(connectionId)) {
+            emit connectionClosing(connectionId);
+        }
+    } else if (!m_openConnections.contains(connectionId)) {
+        m_openConnections.insert(connectionId);
+        emit connectionOpened(connectionId);
+    }
 }
 
 QUaConnectionTracker::Peer QUaConnectionTracker::peerOf(uintptr_t connectionId)

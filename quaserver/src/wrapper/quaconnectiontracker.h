@@ -2,23 +2,30 @@
 #define QUACONNECTIONTRACKER_H
 
 #include <QHash>
+#include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <open62541/plugin/eventloop.h>
 
-// Tells which client connection of the stack's server is being served at this
-// moment, so that a callback the stack runs while it processes a request (the
-// activation of a session, say) can ask the operating system about the
-// client's socket, which the stack's own API does not hand out.
+// The server's one hook into the stack's TCP connections. It reports the
+// connections that open and close, so that the Qt event loop can watch their
+// sockets, and tells which connection is being served at this moment, so that
+// a callback the stack runs while it processes a request (the activation of a
+// session, say) can ask the operating system about the client's socket, which
+// the stack's own API does not hand out.
 //
-// The stack processes every message of a TCP connection inside one call of
-// the callback that the listen socket was opened with; the tracker slips its
-// own callback in front of that one and notes the connection id for the
-// duration of the call. Everything runs on the server's thread, one message at
-// a time, so with many clients connected the id is always the one of the
-// client whose request is in progress.
-class QUaConnectionTracker
+// The stack announces every connection of a listen socket, and processes every
+// message of it, inside calls of the callback that the listen socket was
+// opened with; the tracker slips its own callback in front of that one. It
+// stays in front for good: the stack calls through it until its event loop is
+// freed, so the tracker must outlive the stack's server. Everything runs on
+// the server's thread, one message at a time, so with many clients connected
+// the served id is always the one of the client whose request is in progress.
+class QUaConnectionTracker : public QObject
 {
+    Q_OBJECT
+
 public:
     // The numeric host text and port of a client's socket peer.
     struct Peer {
@@ -26,10 +33,8 @@ public:
         quint16 port = 0;
     };
 
-    QUaConnectionTracker() = default;
-    ~QUaConnectionTracker();
-    QUaConnectionTracker(const QUaConnectionTracker &) = delete;
-    QUaConnectionTracker &operator=(const QUaConnectionTracker &) = delete;
+    explicit QUaConnectionTracker(QObject *parent = nullptr);
+    ~QUaConnectionTracker() override;
 
     // Tracks the listen sockets that the TCP connection manager of the event
     // loop opens from now on. Attaching again to the same loop is a no-op.
@@ -44,6 +49,12 @@ public:
     // "Unknown" and 0 for anything else (or a socket that is gone).
     static Peer peerOf(uintptr_t connectionId);
 
+signals:
+    // The stack announced a connection: a listen socket or an accepted client.
+    void connectionOpened(uintptr_t connectionId);
+    // The stack is closing a connection; its socket is still open meanwhile.
+    void connectionClosing(uintptr_t connectionId);
+
 private:
     struct Interception;
     static constexpr uintptr_t kNoConnection = ~uintptr_t(0);
@@ -57,7 +68,10 @@ private:
                                    UA_ByteString msg);
     static QHash<UA_ConnectionManager *, Interception> &interceptions();
 
+    void noteConnectionState(uintptr_t connectionId, UA_ConnectionState state);
+
     UA_ConnectionManager *m_tcpManager = nullptr;
+    QSet<uintptr_t> m_openConnections;
     uintptr_t m_servedConnection = kNoConnection;
 };
 

@@ -144,7 +144,6 @@ QUaServer::~QUaServer()
 {
     stop();
     deleteChildren();
-    m_networkWatcher.detach();
     UA_Server_delete(m_server);
 }
 
@@ -324,10 +323,7 @@ bool QUaServer::start()
         return false;
     }
     applyConfig();
-    // The tracker goes in first, so that the watcher's hand-back at destruction
-    // leaves it in place while the stack still has connections.
     m_connectionTracker.attach(UA_Server_getConfig(m_server)->eventLoop);
-    m_networkWatcher.attach(UA_Server_getConfig(m_server)->eventLoop);
     if (UA_Server_run_startup(m_server) != UA_STATUSCODE_GOOD) {
         UA_Server_run_shutdown(m_server);
         return false;

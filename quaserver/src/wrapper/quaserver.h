@@ -311,7 +311,10 @@ private:
     UA_Logger m_logger; // the configuration's logger points here
     UA_Server *m_server = nullptr;
     QTimer m_iterationTimer;
-    QUaNetworkWatcher m_networkWatcher;
+    // In the stack's call chain until the stack server is deleted: as a member
+    // it outlives the destructor's body, which deletes m_server.
+    QUaConnectionTracker m_connectionTracker;
+    QUaNetworkWatcher m_networkWatcher{m_connectionTracker};
     bool m_running = false;
     bool m_iterating = false;
 
@@ -335,9 +338,8 @@ private:
     // Users and sessions
     QHash<QString, QString> m_hashUsers;
     QHash<QUaNodeId, QUaSession *> m_hashSessions;
-    QUaSession *m_currentSession = nullptr; // the session whose request is being served
+    QUaSession *m_currentSession = nullptr;          // the session whose request is being served
     UserValidationCallback m_userValidationCallback; // empty: the users table decides
-    QUaConnectionTracker m_connectionTracker; // the client whose request is being served
 
     // Address space
     QUaFolderObject *m_objectsFolder = nullptr;
