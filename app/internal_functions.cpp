@@ -1,5 +1,6 @@
 #include "internal_functions.h"
 
+#include "mysqltablemodelresult.h"
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaproperty.h"
@@ -19,6 +20,8 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSqlError>
+#include <QSqlRecord>
 #include <QTextStream>
 #include <algorithm>
 #include <initializer_list>
@@ -243,6 +246,24 @@ void printSession(const char *event, const QUaSession *session)
 {
     qDebug() << event << session->address() << ":" << session->port() << "|"
              << session->applicationName();
+}
+
+// The tags table's columns by position.
+enum TagsColumn {
+    kIdColumn = 0,
+    kNumberColumn,
+    kKeyColumn,
+    kValueColumn,
+    kTypeColumn,
+    kDescriptionColumn,
+    kFormatColumn,
+};
+
+// The `type` texts that let clients write a tag; anything else is read-only.
+bool isWritableFlag(const QString &type)
+{
+    return type == QLatin1String("w") || type == QLatin1String("W") ||
+           type == QLatin1String("w/r") || type == QLatin1String("W/R");
 }
 
 } // namespace
@@ -504,9 +525,58 @@ bool cInternalFunctions::setTagValue(const QJsonObject &tag)
     return true;
 }
 
-// Writing a client's change into the tags table comes with the flow from OPC UA
-// to SQL; until then the tags are connected here and nothing more happens.
-void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &, const bool &) {}
+// Every tag's change passes here, the gateway's own writes included; only a
+// client's value goes on into SQL. The deferred SQL check waits until one
+// interval after the last change.
+void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange)
+{
+    if (!m_ready)
+        return;
+    m_checkTimer.stop();
+    const auto *tag = qobject_cast<const QUaBaseDataVariable *>(sender());
+    const QString name = tag ? tag->browseName().name() : QString();
+    CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
+                          QStringLiteral(", Value= ") + value.toString() +
+                          QStringLiteral(", networkChange=") + QString::number(networkChange));
+    writeTagToSql(name, value, networkChange);
+    restartCheckTimer();
+}
+
+// Without a database the check timer was never set up: started with Qt's
+// defaults it would fire continuously, so it stays stopped.
+void cInternalFunctions::restartCheckTimer()
+{
+    if (m_db.isOpen())
+        m_checkTimer.start();
+}
+
+// Every row whose key is the tag's name takes the value's text. A refused write
+// is reported and dropped from the model, so the view shows what the database
+// holds; the variable keeps the client's value.
+void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
+                                       const bool &networkChange)
+{
+    if (!networkChange)
+        return;
+    if (m_tableModel) {
+        const QString text = value.toString();
+        const int rows = fetchTagRows();
+        for (int row = 0; row < rows; ++row) {
+            if (tagCell(row, kKeyColumn) != name)
+                continue;
+            m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text),
+                                  Qt::EditRole);
+            CORE_LOG("info", QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") + text +
+                                 QStringLiteral(" (OPC)"));
+        }
+        if (!m_tableModel->submitAll()) {
+            CORE_LOG("critical", QStringLiteral("ERROR SQL Write: TagName= ") + name +
+                                     QStringLiteral(", ") + m_tableModel->lastError().text());
+            m_tableModel->revertAll();
+        }
+    }
+    emit sql_updated();
+}
 
 void cInternalFunctions::InitSQL()
 {
@@ -600,9 +670,108 @@ void cInternalFunctions::slot_Model_dataChanged(const QString &name, QSqlDriver:
     slot_iTimerCheckSQL();
 }
 
-// Loading the notified rows into the OPC UA tags comes with the flow from SQL
-// to OPC UA; until then a notification only stays pending.
-void cInternalFunctions::slot_iTimerCheckSQL() {}
+// Handles the pending notification: an inserted or updated row is loaded
+// alone, a deletion reloads every row. Another channel's name stays pending.
+void cInternalFunctions::slot_iTimerCheckSQL()
+{
+    if (!m_tableModel)
+        return;
+    const bool oneRow = m_pendingNotification == QLatin1String("insert_tags_notf") ||
+                        m_pendingNotification == QLatin1String("update_tags_notf");
+    if (oneRow) {
+        m_pendingNotification.clear();
+        bool isNumber = false;
+        const int id = m_pendingPayload.toInt(&isNumber, 10);
+        if (isNumber) {
+            refreshTagRow(id);
+            loadTagRow(id);
+        } else {
+            m_tableModel->select();
+        }
+    } else if (m_pendingNotification == QLatin1String("delete_tags_notf")) {
+        m_pendingNotification.clear();
+        m_tableModel->select();
+        reloadAllTags();
+    } else {
+        return;
+    }
+    emit sql_updated();
+}
+
+// Re-reads the notified row alone when the database still holds it as the
+// model does (the echo of the gateway's own write); any difference may move the
+// row in the view's order, and a new row is not in the model yet, so then the
+// whole table is read again.
+void cInternalFunctions::refreshTagRow(int id)
+{
+    const int row = modelRowOfId(id);
+    if (row >= 0) {
+        const QSqlRecord held = m_tableModel->record(row);
+        if (m_tableModel->selectRow(row)) {
+            const QSqlRecord read = m_tableModel->record(row);
+            bool same = read.count() == held.count();
+            for (int column = 0; same && column < held.count(); ++column)
+                same = read.value(column) == held.value(column);
+            if (same)
+                return;
+        }
+    }
+    m_tableModel->select();
+}
+
+// The row whose id column holds the notified id, wherever the view's order
+// has put it; nothing happens when no row has it.
+void cInternalFunctions::loadTagRow(int id)
+{
+    const int row = modelRowOfId(id);
+    if (row >= 0)
+        createNewTag(tagRecordOfRow(row));
+}
+
+void cInternalFunctions::reloadAllTags()
+{
+    const int rows = fetchTagRows();
+    for (int row = 0; row < rows; ++row)
+        createNewTag(tagRecordOfRow(row));
+}
+
+// The model reads large tables in portions; the tags are looked for in all
+// of them. Returns the number of rows.
+int cInternalFunctions::fetchTagRows()
+{
+    while (m_tableModel->canFetchMore())
+        m_tableModel->fetchMore();
+    return m_tableModel->rowCount();
+}
+
+QString cInternalFunctions::tagCell(int row, int column) const
+{
+    return m_tableModel->data(m_tableModel->index(row, column), Qt::DisplayRole).toString();
+}
+
+int cInternalFunctions::modelRowOfId(int id)
+{
+    const QString idText = QString::number(id);
+    const int rows = fetchTagRows();
+    for (int row = 0; row < rows; ++row) {
+        if (tagCell(row, kIdColumn) == idText)
+            return row;
+    }
+    return -1;
+}
+
+// A row's record: every field its cell's text, the key as node id too, the
+// type column as the write flag.
+QJsonObject cInternalFunctions::tagRecordOfRow(int row) const
+{
+    const QString key = tagCell(row, kKeyColumn);
+    return {{QStringLiteral("TagName"), key},
+            {QStringLiteral("NodeId"), key},
+            {QStringLiteral("Value"), tagCell(row, kValueColumn)},
+            {QStringLiteral("WriteAccess"), isWritableFlag(tagCell(row, kTypeColumn))},
+            {QStringLiteral("Description"), tagCell(row, kDescriptionColumn)},
+            {QStringLiteral("Format"), tagCell(row, kFormatColumn)}};
+}
 
 void cInternalFunctions::clearTagsTable()
 {

@@ -41,6 +41,12 @@ public:
     bool updateTagIfChanged(QString name, QVariant value, QString format);
     bool setTagValue(const QJsonObject &tag);
 
+    // Both directions of the tags table: a client's value into the rows of its
+    // key, and rows into tags.
+    void writeTagToSql(QString name, const QVariant &value, const bool &networkChange);
+    void loadTagRow(int id);
+    void reloadAllTags();
+
     // Developer statements of the hidden debug panel, reported on Qt's debug output.
     void clearTagsTable();
     void fillTagsTable(int count);
@@ -99,6 +105,13 @@ private:
     void createNotifyRules(const QString &tableName);
     void startWatchingTags();
     void runDeveloperStatement(const QString &statement);
+
+    int fetchTagRows();
+    QString tagCell(int row, int column) const;
+    int modelRowOfId(int id);
+    QJsonObject tagRecordOfRow(int row) const;
+    void refreshTagRow(int id);
+    void restartCheckTimer();
 };
 
 #endif // INTERNAL_FUNCTIONS_H
