@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QtTest>
+
+#include "support/tagstable.h"
 #include <memory>
 
 #include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
@@ -30,17 +32,6 @@ QString env(const char *name)
 {
     return qEnvironmentVariable(name);
 }
-
-const QJsonArray kTables = QJsonDocument::fromJson(R"([{"TableName": "tags", "PrimaryKey": "id",
-    "Columns": [
-    {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
-    {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}])")
-                               .array();
 
 QSqlDatabase connectTo(const QString &connection, const QString &database)
 {
@@ -115,7 +106,7 @@ std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore()
                                     {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
                                     {"database_user", env("GATEWAY_TEST_PG_USER")},
                                     {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
-                                    {"Tables", kTables}};
+                                    {"Tables", QJsonArray{TestTables::tagsTable()}}};
     return core;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
+#include "support/tagstable.h"
 
 namespace
 {
@@ -40,15 +41,6 @@ QJsonObject table(const QString &name, const QString &primaryKey)
         entry["PrimaryKey"] = primaryKey;
     return entry;
 }
-
-const QJsonObject kTagsTable = json(R"({"TableName": "tags", "PrimaryKey": "id", "Columns": [
-    {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
-    {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]})");
 
 QJsonObject sqliteConfig(const QString &localPath, const QJsonArray &tables = {})
 {
@@ -163,7 +155,7 @@ void TestSqlStore::unopenedDatabaseLeavesTheGatewayInert()
 {
     QFETCH(QJsonObject, config);
     QFETCH(QString, line);
-    config["Tables"] = QJsonArray{kTagsTable};
+    config["Tables"] = QJsonArray{TestTables::tagsTable()};
     Core c(config);
     c.core->InitSQL();
     QCOMPARE(c.log(), QStringList{line});
@@ -212,7 +204,7 @@ void TestSqlStore::tablesGetTheirExactTextAndRulesAreRefused()
 
 void TestSqlStore::developerStatementsReportOnDebugOutput()
 {
-    Core c(sqliteConfig("/store.db", {kTagsTable}));
+    Core c(sqliteConfig("/store.db", {TestTables::tagsTable()}));
     c.core->InitSQL();
     g_messages.clear();
 
@@ -241,7 +233,7 @@ void TestSqlStore::developerStatementsReportOnDebugOutput()
 
 void TestSqlStore::modelCellsAreCentredAndBlack()
 {
-    Core c(sqliteConfig("/store.db", {kTagsTable}));
+    Core c(sqliteConfig("/store.db", {TestTables::tagsTable()}));
     c.core->InitSQL();
     c.core->fillTagsTable(3);
     MySqlTableModelResult model(nullptr, c.core->m_db);
@@ -326,7 +318,7 @@ void TestSqlStore::odbcDriverCreatesTheTables()
                 {"database_name", file},
                 {"database_user", "sa"},
                 {"database_password", "secret"},
-                {"Tables", QJsonArray{kTagsTable}}});
+                {"Tables", QJsonArray{TestTables::tagsTable()}}});
         c.core->InitSQL();
         QVERIFY2(c.core->m_db.isOpen(), qPrintable(c.core->m_db.lastError().text()));
         QCOMPARE(c.log(), kRefusedRules + QStringList{kOk});

@@ -5,6 +5,8 @@
 
 #include <QFrame>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,20 +19,18 @@
 #include <memory>
 
 #include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
+#include "support/tagstable.h"
 
 namespace
 {
 
-const char kSqlJson[] = R"({"sql_enable": true, "database_type": "SQLLITE",
-    "database_name": "%1", "database_localpath": "/%1.db", "table_enable": true,
-    "Tables": [{"TableName": "tags", "PrimaryKey": "id", "Columns": [
-    {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
-    {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-    {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}]})";
+QByteArray sqliteJson(const QString &name)
+{
+    QJsonObject config{{"sql_enable", true},    {"database_type", "SQLLITE"},
+                       {"database_name", name}, {"database_localpath", "/" + name + ".db"},
+                       {"table_enable", true},  {"Tables", QJsonArray{TestTables::tagsTable()}}};
+    return QJsonDocument(config).toJson();
+}
 
 // Rows stored out of "number" order; the trigger stands for a database that
 // refuses a write.
@@ -98,7 +98,7 @@ void TestTableView::init()
         "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
                                              .arg(freePort())
                                              .toUtf8());
-    TestSettings::write("sql.json", QString::fromLatin1(kSqlJson).arg(m_name).toUtf8());
+    TestSettings::write("sql.json", sqliteJson(m_name));
     TestSettings::write("tags.json", R"({"FolderMain": {"FolderName": "Main", "NodeId": 60000},
                                          "FolderSub": {"FolderName": "Sub", "NodeId": 60001}})");
     m_window = std::make_unique<MainWindow>();
