@@ -551,8 +551,8 @@ void cInternalFunctions::restartCheckTimer()
 }
 
 // Every row whose key is the tag's name takes the value's text. A refused write
-// is reported and dropped from the model, so the view shows what the database
-// holds; the variable keeps the client's value.
+// is reported on one line and dropped from the model, so the view shows what
+// the database holds; the variable keeps the client's value.
 void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
                                        const bool &networkChange)
 {
@@ -571,7 +571,8 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
         }
         if (!m_tableModel->submitAll()) {
             CORE_LOG("critical", QStringLiteral("ERROR SQL Write: TagName= ") + name +
-                                     QStringLiteral(", ") + m_tableModel->lastError().text());
+                                     QStringLiteral(", ") +
+                                     m_tableModel->lastError().text().simplified());
             m_tableModel->revertAll();
         }
     }

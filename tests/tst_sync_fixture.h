@@ -1,0 +1,230 @@
+#ifndef TST_SYNC_FIXTURE_H
+#define TST_SYNC_FIXTURE_H
+
+// The gateway core started as the window starts it (OPC UA, SQL, the window's
+// model over the tags table, ready), a client subscription that collects the
+// values a client is sent, and the tags table's definition.
+#include "mysqltablemodelresult.h"
+#include "quavalueconverter.h"
+#include "tst_gateway_fixture.h"
+
+#include <open62541/client_subscriptions.h>
+
+#include <QJsonArray>
+#include <QSqlError>
+
+namespace SyncFixture
+{
+
+inline QJsonArray tagsTables()
+{
+    return QJsonDocument::fromJson(R"([{"TableName": "tags", "PrimaryKey": "id", "Columns": [
+        {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
+        {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}])")
+        .array();
+}
+
+// The same table as the gateway would create it.
+const char kCreateTags[] = "CREATE TABLE tags (id INTEGER NOT NULL, number TEXT, key TEXT, "
+                           "value TEXT, type TEXT, description TEXT, format TEXT, "
+                           "PRIMARY KEY (id))";
+
+const quint32 kTagsObjectId = 64001;
+
+// The folders only: every tag comes from SQL.
+inline QByteArray tagsFile(const QString &fileTags = QString())
+{
+    const QString preload = fileTags.isEmpty() ? "false" : "true";
+    return QStringLiteral(R"({"FolderMain": {"FolderName": "Gateway", "NodeId": 64000},
+        "FolderSub": {"FolderName": "Tags", "NodeId": 64001},
+        "PreloadTags": %1, "Tags": [%2]})")
+        .arg(preload, fileTags)
+        .toUtf8();
+}
+
+inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
+{
+    QSqlQuery query(db);
+    if (!query.exec(statement))
+        qWarning() << "refused:" << statement << query.lastError().text();
+    return query;
+}
+
+inline QString storedValue(const QSqlDatabase &db, int id)
+{
+    QSqlQuery query = exec(db, QStringLiteral("SELECT value FROM tags WHERE id = %1").arg(id));
+    return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
+}
+
+} // namespace SyncFixture
+
+// A client's subscription to one variable: the values the server sends are
+// collected while the client's calls run.
+class ValueWatcher
+{
+public:
+    ValueWatcher(TestClient &client, const QUaNodeId &nodeId) : m_client(client)
+    {
+        m_status = client.call([this, nodeId](UA_Client *c) { return subscribe(c, nodeId); });
+    }
+    ~ValueWatcher()
+    {
+        const UA_UInt32 id = m_subscriptionId;
+        m_client.call([id](UA_Client *c) { return UA_Client_Subscriptions_deleteSingle(c, id); });
+    }
+
+    UA_StatusCode status() const { return m_status; }
+    QVariantList values() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_values;
+    }
+    // Lets the client receive until the last value sent is the expected one.
+    bool waitFor(const QVariant &expected, int timeoutMs = 5000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!timer.hasExpired(timeoutMs)) {
+            const QVariantList seen = values();
+            if (!seen.isEmpty() && seen.last() == expected)
+                return true;
+            m_client.call([](UA_Client *c) { return UA_Client_run_iterate(c, 20); });
+        }
+        return false;
+    }
+
+private:
+    UA_StatusCode subscribe(UA_Client *client, const QUaNodeId &nodeId)
+    {
+        UA_CreateSubscriptionRequest request = UA_CreateSubscriptionRequest_default();
+        request.requestedPublishingInterval = 20;
+        UA_CreateSubscriptionResponse response =
+            UA_Client_Subscriptions_create(client, request, nullptr, nullptr, nullptr);
+        UA_StatusCode status = response.responseHeader.serviceResult;
+        m_subscriptionId = response.subscriptionId;
+        UA_CreateSubscriptionResponse_clear(&response);
+        if (status != UA_STATUSCODE_GOOD)
+            return status;
+        UA_NodeId id = nodeId;
+        UA_MonitoredItemCreateRequest item = UA_MonitoredItemCreateRequest_default(id);
+        item.requestedParameters.samplingInterval = 10;
+        UA_MonitoredItemCreateResult result = UA_Client_MonitoredItems_createDataChange(
+            client, m_subscriptionId, UA_TIMESTAMPSTORETURN_BOTH, item, this, &changed, nullptr);
+        status = result.statusCode;
+        UA_MonitoredItemCreateResult_clear(&result);
+        UA_NodeId_clear(&id);
+        return status;
+    }
+    static void changed(UA_Client *, UA_UInt32, void *, UA_UInt32, void *context,
+                        UA_DataValue *value)
+    {
+        auto *watcher = static_cast<ValueWatcher *>(context);
+        QMutexLocker lock(&watcher->m_mutex);
+        watcher->m_values << QUaValueConverter::toQVariant(value->value);
+    }
+
+    TestClient &m_client;
+    UA_StatusCode m_status = UA_STATUSCODE_BAD;
+    UA_UInt32 m_subscriptionId = 0;
+    mutable QMutex m_mutex;
+    QVariantList m_values;
+};
+
+// The gateway core as the window starts it: OPC UA, then SQL, then the
+// window's model over the tags table sorted by "number", handed to the core.
+struct SyncGateway {
+    SyncGateway(const QJsonObject &sqlConfig, const QByteArray &tagsJson, bool ready = true)
+        : port(freeLoopbackPort())
+    {
+        TestSettings::clear();
+        TestSettings::write(
+            "settings.json",
+            QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
+                                "Console": {"OutputEnable": true},
+                                "Window": {"OutputEnable": true}})")
+                .arg(port)
+                .toUtf8());
+        TestSettings::write("sql.json", jsonText(sqlConfig));
+        TestSettings::write("tags.json", tagsJson);
+        bool loaded = false;
+        core = std::make_unique<cInternalFunctions>(&pane, &loaded);
+        core->InitOPC();
+        core->InitSQL();
+        model = std::make_unique<MySqlTableModelResult>(nullptr, core->m_db);
+        model->setTable("tags");
+        model->setEditStrategy(QSqlTableModel::OnManualSubmit);
+        model->select();
+        model->sort(1, Qt::AscendingOrder);
+        core->m_tableModel = model.get();
+        core->m_ready = ready;
+        QObject::connect(core.get(), &cInternalFunctions::sql_updated, core.get(),
+                         [this] { ++sqlUpdated; });
+        QObject::connect(
+            core->m_db.driver(),
+            QOverload<const QString &, QSqlDriver::NotificationSource, const QVariant &>::of(
+                &QSqlDriver::notification),
+            core.get(),
+            [this](const QString &channel, QSqlDriver::NotificationSource,
+                   const QVariant &payload) {
+                notifications << channel + '|' + payload.toString();
+            });
+    }
+    ~SyncGateway()
+    {
+        const QString connection = core->m_db.connectionName();
+        delete core->m_opcServer;
+        model.reset();
+        core.reset();
+        QSqlDatabase::removeDatabase(connection);
+    }
+
+    // Runs the first load at once instead of two seconds after the start.
+    void loadNow() { QMetaObject::invokeMethod(core.get(), "slot_iTimerCheckSQL"); }
+
+    // The pane's lines without their timestamps: "[level] message".
+    QStringList log() const
+    {
+        QStringList lines;
+        for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
+            lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
+        return lines;
+    }
+    QStringList tagNames() const
+    {
+        QStringList names;
+        for (const QUaBaseDataVariable *tag : core->m_tags)
+            if (tag)
+                names << tag->browseName().name();
+        return names;
+    }
+    QVariant tagValue(const QString &name)
+    {
+        QVariant value(QStringLiteral("<no tag>"));
+        core->findTagValue(name, value);
+        return value;
+    }
+
+    const quint16 port;
+    QPlainTextEdit pane;
+    std::unique_ptr<cInternalFunctions> core;
+    std::unique_ptr<MySqlTableModelResult> model;
+    int sqlUpdated = 0;
+    QStringList notifications; // "channel|payload", as the driver delivered them
+};
+
+// The core's debug lines on Qt's output, with their message only.
+inline QStringList debugLines(const QString &containing)
+{
+    QStringList lines;
+    for (const QString &line : ConsoleCapture::take())
+        if (line.startsWith(QLatin1String("debug ")) && line.contains(containing))
+            lines << line.section(QStringLiteral(" > "), 1).remove('"');
+    return lines;
+}
+
+#endif // TST_SYNC_FIXTURE_H
