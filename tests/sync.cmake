@@ -4,3 +4,5 @@ set(SYNC_TEST_SUPPORT tst_sync_fixture.h tst_gateway_fixture.h tst_quaserver_cli
   tst_quaserver_client.h)
 gateway_add_test(tst_sync_postgres
   SOURCES tst_sync_postgres.cpp ${SYNC_TEST_SUPPORT} LIBS gateway_core)
+gateway_add_test(tst_sync_sqlite
+  SOURCES tst_sync_sqlite.cpp ${SYNC_TEST_SUPPORT} LIBS gateway_core)
