@@ -6,3 +6,5 @@ gateway_add_test(tst_sync_postgres
   SOURCES tst_sync_postgres.cpp ${SYNC_TEST_SUPPORT} LIBS gateway_core)
 gateway_add_test(tst_sync_sqlite
   SOURCES tst_sync_sqlite.cpp ${SYNC_TEST_SUPPORT} LIBS gateway_core)
+gateway_add_test(tst_sync_window
+  SOURCES tst_sync_window.cpp ${SYNC_TEST_SUPPORT} LIBS gateway_core gateway_resources)
