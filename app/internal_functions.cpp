@@ -268,8 +268,34 @@ bool isWritableFlag(const QString &type)
 
 } // namespace
 
+void TagRowIndex::clear()
+{
+    m_rows.clear();
+    m_texts.clear();
+}
+
+void TagRowIndex::append(const QString &text)
+{
+    m_rows[text].append(m_texts.size());
+    m_texts.append(text);
+}
+
+void TagRowIndex::update(int row, const QString &text)
+{
+    const QString old = m_texts.at(row);
+    if (old == text)
+        return;
+    QVector<int> &oldRows = m_rows[old];
+    oldRows.removeOne(row);
+    if (oldRows.isEmpty())
+        m_rows.remove(old);
+    QVector<int> &rows = m_rows[text];
+    rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
+    m_texts[row] = text;
+}
+
 cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
-    : QObject(nullptr), m_logPane(logPane)
+    : QObject(nullptr), m_logPane(logPane), m_rowsByKey(kKeyColumn), m_rowsById(kIdColumn)
 {
     if (m_logPane)
         m_logPane->setMaximumBlockCount(kLogPaneMaxLines);
@@ -417,7 +443,7 @@ QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, 
     variable->setValueRank(-1);
     connect(variable, SIGNAL(valueChanged(const QVariant &, const bool &)), this,
             SLOT(slot_OPCUA_Tag_changed(const QVariant &, const bool &)));
-    m_tags.append(variable);
+    listTag(variable);
     return variable;
 }
 
@@ -441,27 +467,61 @@ bool cInternalFunctions::findTagValue(QString name, QVariant &value)
 }
 
 // The first listed tag whose browse name has this name part, now the current
-// tag; null when there is none.
+// tag; null when there is none. Deleted tags met on the way leave the lists.
 QUaBaseDataVariable *cInternalFunctions::findTag(const QString &name)
 {
-    forgetDeletedTags();
-    for (QUaBaseDataVariable *variable : qAsConst(m_tags)) {
-        if (variable->browseName().name() == name) {
-            m_currentTag = variable;
-            return variable;
+    forgetDestroyedTags();
+    const auto named = m_tagsByName.constFind(name);
+    if (named == m_tagsByName.constEnd())
+        return nullptr;
+    const QList<QPointer<QUaBaseDataVariable>> candidates = named.value();
+    for (const QPointer<QUaBaseDataVariable> &variable : candidates) {
+        if (isDeletedTag(variable)) {
+            forgetTag(name, variable);
+            continue;
         }
+        m_currentTag = variable;
+        return variable;
     }
     return nullptr;
 }
 
+void cInternalFunctions::listTag(QUaBaseDataVariable *variable)
+{
+    m_tags.append(variable);
+    m_tagsByName[variable->browseName().name()].append(variable);
+    connect(variable, &QObject::destroyed, this, [this] { m_tagsDestroyed = true; });
+}
+
 // The stack deletes a node at once and its object a little later: a tag whose
 // node is gone from the address space counts as deleted already.
-void cInternalFunctions::forgetDeletedTags()
+bool cInternalFunctions::isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const
 {
-    const auto isDeleted = [this](const QPointer<QUaBaseDataVariable> &tag) {
-        return !tag || m_opcServer->nodeById(tag->nodeId()) != tag;
-    };
-    m_tags.erase(std::remove_if(m_tags.begin(), m_tags.end(), isDeleted), m_tags.end());
+    return !tag || m_opcServer->nodeById(tag->nodeId()) != tag;
+}
+
+// Only deletions pay for the walk through m_tags.
+void cInternalFunctions::forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag)
+{
+    m_tags.removeOne(tag);
+    QList<QPointer<QUaBaseDataVariable>> &named = m_tagsByName[name];
+    named.removeOne(tag);
+    if (named.isEmpty())
+        m_tagsByName.remove(name);
+}
+
+// One sweep for every tag object that went since the last lookup.
+void cInternalFunctions::forgetDestroyedTags()
+{
+    if (!m_tagsDestroyed)
+        return;
+    m_tagsDestroyed = false;
+    const auto isNull = [](const QPointer<QUaBaseDataVariable> &tag) { return tag.isNull(); };
+    m_tags.erase(std::remove_if(m_tags.begin(), m_tags.end(), isNull), m_tags.end());
+    for (auto named = m_tagsByName.begin(); named != m_tagsByName.end();) {
+        named->erase(std::remove_if(named->begin(), named->end(), isNull), named->end());
+        named = named->isEmpty() ? m_tagsByName.erase(named) : std::next(named);
+    }
 }
 
 bool cInternalFunctions::createNewTag(const QJsonObject &tag)
@@ -560,10 +620,8 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
         return;
     if (m_tableModel) {
         const QString text = value.toString();
-        const int rows = fetchTagRows();
-        for (int row = 0; row < rows; ++row) {
-            if (tagCell(row, kKeyColumn) != name)
-                continue;
+        indexTagRows();
+        for (const int row : m_rowsByKey.rowsOf(name)) {
             m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text),
                                   Qt::EditRole);
             CORE_LOG("info", QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") + text +
@@ -752,13 +810,78 @@ QString cInternalFunctions::tagCell(int row, int column) const
 
 int cInternalFunctions::modelRowOfId(int id)
 {
-    const QString idText = QString::number(id);
+    indexTagRows();
+    const QVector<int> rows = m_rowsById.rowsOf(QString::number(id));
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+// Brings the row indexes up to date with every row of the model: read afresh
+// after a reset or a new order, in step otherwise.
+void cInternalFunctions::indexTagRows()
+{
+    watchTagRows();
     const int rows = fetchTagRows();
-    for (int row = 0; row < rows; ++row) {
-        if (tagCell(row, kIdColumn) == idText)
-            return row;
+    if (m_rowsIndexed)
+        return;
+    for (TagRowIndex *index : {&m_rowsByKey, &m_rowsById}) {
+        index->clear();
+        for (int row = 0; row < rows; ++row)
+            index->append(tagCell(row, index->column()));
     }
-    return -1;
+    m_rowsIndexed = true;
+}
+
+// The window may hand the core another model at any time.
+void cInternalFunctions::watchTagRows()
+{
+    if (m_indexedModel == m_tableModel)
+        return;
+    if (m_indexedModel)
+        disconnect(m_indexedModel, nullptr, this, nullptr);
+    m_indexedModel = m_tableModel.data();
+    m_rowsIndexed = false;
+    QAbstractItemModel *model = m_indexedModel;
+    connect(model, &QAbstractItemModel::modelReset, this, &cInternalFunctions::forgetTagRows);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &cInternalFunctions::forgetTagRows);
+    connect(model, &QAbstractItemModel::rowsMoved, this, &cInternalFunctions::forgetTagRows);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &cInternalFunctions::forgetTagRows);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &cInternalFunctions::indexInsertedRows);
+    connect(model, &QAbstractItemModel::dataChanged, this, &cInternalFunctions::indexChangedRows);
+}
+
+void cInternalFunctions::forgetTagRows()
+{
+    m_rowsIndexed = false;
+}
+
+// Rows read in a further portion come at the end and are indexed as they come;
+// rows put anywhere else move the ones after them.
+void cInternalFunctions::indexInsertedRows(const QModelIndex &, int first, int last)
+{
+    if (!m_rowsIndexed)
+        return;
+    if (first != m_rowsByKey.size()) {
+        forgetTagRows();
+        return;
+    }
+    for (int row = first; row <= last; ++row) {
+        m_rowsByKey.append(tagCell(row, kKeyColumn));
+        m_rowsById.append(tagCell(row, kIdColumn));
+    }
+}
+
+void cInternalFunctions::indexChangedRows(const QModelIndex &topLeft,
+                                          const QModelIndex &bottomRight)
+{
+    if (!m_rowsIndexed)
+        return;
+    for (TagRowIndex *index : {&m_rowsByKey, &m_rowsById}) {
+        if (index->column() < topLeft.column() || index->column() > bottomRight.column())
+            continue;
+        const int last = std::min(bottomRight.row(), index->size() - 1);
+        for (int row = topLeft.row(); row <= last; ++row)
+            index->update(row, tagCell(row, index->column()));
+    }
 }
 
 // A row's record: every field its cell's text, the key as node id too, the

@@ -1,6 +1,8 @@
 #ifndef INTERNAL_FUNCTIONS_H
 #define INTERNAL_FUNCTIONS_H
 
+#include <QAbstractItemModel>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -11,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 #include <QVariant>
+#include <QVector>
 #include <memory>
 
 class QPlainTextEdit;
@@ -20,6 +23,26 @@ class QUaBaseObject;
 class QUaBaseDataVariable;
 class QUaProperty;
 class MySqlTableModelResult;
+
+// The rows of a model by the text of one of its columns, each text's rows in
+// ascending order.
+class TagRowIndex
+{
+public:
+    explicit TagRowIndex(int column) : m_column(column) {}
+
+    int column() const { return m_column; }
+    int size() const { return m_texts.size(); }
+    void clear();
+    void append(const QString &text);
+    void update(int row, const QString &text);
+    QVector<int> rowsOf(const QString &text) const { return m_rows.value(text); }
+
+private:
+    int m_column;
+    QHash<QString, QVector<int>> m_rows;
+    QVector<QString> m_texts;
+};
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -73,7 +96,7 @@ public:
     QPointer<QUaBaseDataVariable> m_currentTag;
     QPointer<QUaProperty> m_currentProperty;
     // In creation order, file tags first; a tag whose node was deleted leaves
-    // the list at the next lookup.
+    // the list at the next lookup of its name, or once its object is gone.
     QList<QPointer<QUaBaseDataVariable>> m_tags;
     std::unique_ptr<QSqlQuery> m_sqlQuery;
     QPlainTextEdit *m_logPane = nullptr;
@@ -83,6 +106,19 @@ public:
 
 signals:
     void sql_updated();
+
+private:
+    // m_tags by browse name, each name's tags in creation order, so the first
+    // live one is the first match of a scan of m_tags.
+    QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
+    // Set when a tag's object went: null entries are swept at the next lookup.
+    bool m_tagsDestroyed = false;
+    // The model's rows by key and by id, kept in step with the model's signals;
+    // after a reset or a new order they are read again at the next lookup.
+    QPointer<QAbstractItemModel> m_indexedModel;
+    bool m_rowsIndexed = false;
+    TagRowIndex m_rowsByKey;
+    TagRowIndex m_rowsById;
 
 private slots:
     void slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange);
@@ -98,7 +134,10 @@ private:
     void addFileTags();
     QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type);
     QUaBaseDataVariable *findTag(const QString &name);
-    void forgetDeletedTags();
+    void listTag(QUaBaseDataVariable *variable);
+    bool isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const;
+    void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
+    void forgetDestroyedTags();
 
     bool openDatabase();
     void createTables();
@@ -109,6 +148,11 @@ private:
     int fetchTagRows();
     QString tagCell(int row, int column) const;
     int modelRowOfId(int id);
+    void indexTagRows();
+    void watchTagRows();
+    void forgetTagRows();
+    void indexInsertedRows(const QModelIndex &parent, int first, int last);
+    void indexChangedRows(const QModelIndex &topLeft, const QModelIndex &bottomRight);
     QJsonObject tagRecordOfRow(int row) const;
     void refreshTagRow(int id);
     void restartCheckTimer();
