@@ -619,15 +619,12 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
     if (!networkChange)
         return;
     if (m_tableModel) {
-        const QString text = value.toString();
         indexTagRows();
-        for (const int row : m_rowsByKey.rowsOf(name)) {
-            m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text),
-                                  Qt::EditRole);
-            CORE_LOG("info", QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") + text +
-                                 QStringLiteral(" (OPC)"));
-        }
-        if (!m_tableModel->submitAll()) {
+        const QVector<int> rows = m_rowsByKey.rowsOf(name);
+        const bool written = m_tableModel->isDirty() || orderDependsOn(kValueColumn)
+                                 ? writeRowsAndReadTable(rows, name, value.toString())
+                                 : writeRowsOneByOne(rows, name, value.toString());
+        if (!written) {
             CORE_LOG("critical", QStringLiteral("ERROR SQL Write: TagName= ") + name +
                                      QStringLiteral(", ") +
                                      m_tableModel->lastError().text().simplified());
@@ -635,6 +632,61 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
         }
     }
     emit sql_updated();
+}
+
+// Each row is stored and read back on its own, so a write costs the same
+// whatever the table's size; the rows keep their places, which the view's
+// order does not depend on. Rows after a refused one are not written.
+bool cInternalFunctions::writeRowsOneByOne(const QVector<int> &rows, const QString &name,
+                                           const QString &text)
+{
+    m_tableModel->setEditStrategy(QSqlTableModel::OnFieldChange);
+    bool written = true;
+    for (const int row : rows) {
+        if (written)
+            written = m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text),
+                                            Qt::EditRole);
+        logOpcChange(name, text);
+    }
+    m_tableModel->setEditStrategy(QSqlTableModel::OnManualSubmit);
+    return written;
+}
+
+// The view is ordered by the values, or holds edits not stored yet that go
+// with the rows: everything is submitted and the whole table read again, so
+// changed rows move to their places.
+bool cInternalFunctions::writeRowsAndReadTable(const QVector<int> &rows, const QString &name,
+                                               const QString &text)
+{
+    for (const int row : rows) {
+        m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text), Qt::EditRole);
+        logOpcChange(name, text);
+    }
+    return m_tableModel->submitAll();
+}
+
+void cInternalFunctions::logOpcChange(const QString &name, const QString &text)
+{
+    CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const QVariant&, "
+                               "const bool&)"),
+                "info",
+                QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") + text +
+                    QStringLiteral(" (OPC)"));
+}
+
+// Whether the order the view last asked for sorts by this column; the model
+// keeps that order in its statement only.
+bool cInternalFunctions::orderDependsOn(int column) const
+{
+    struct OrderOf : QSqlTableModel {
+        static QString clause(const QSqlTableModel &model)
+        {
+            return (model.*(&OrderOf::orderByClause))();
+        }
+    };
+    const QString field = m_db.driver()->escapeIdentifier(m_tableModel->record().fieldName(column),
+                                                          QSqlDriver::FieldName);
+    return OrderOf::clause(*m_tableModel).contains(QLatin1Char('.') + field + QLatin1Char(' '));
 }
 
 void cInternalFunctions::InitSQL()
@@ -757,10 +809,9 @@ void cInternalFunctions::slot_iTimerCheckSQL()
     emit sql_updated();
 }
 
-// Re-reads the notified row alone when the database still holds it as the
-// model does (the echo of the gateway's own write); any difference may move the
-// row in the view's order, and a new row is not in the model yet, so then the
-// whole table is read again.
+// Re-reads the notified row alone; only a new row, or a change in the column
+// the view is ordered by, has the whole table read again, as the row may then
+// take another place.
 void cInternalFunctions::refreshTagRow(int id)
 {
     const int row = modelRowOfId(id);
@@ -768,10 +819,10 @@ void cInternalFunctions::refreshTagRow(int id)
         const QSqlRecord held = m_tableModel->record(row);
         if (m_tableModel->selectRow(row)) {
             const QSqlRecord read = m_tableModel->record(row);
-            bool same = read.count() == held.count();
-            for (int column = 0; same && column < held.count(); ++column)
-                same = read.value(column) == held.value(column);
-            if (same)
+            bool inPlace = read.count() == held.count();
+            for (int column = 0; inPlace && column < held.count(); ++column)
+                inPlace = read.value(column) == held.value(column) || !orderDependsOn(column);
+            if (inPlace)
                 return;
         }
     }

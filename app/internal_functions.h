@@ -155,6 +155,10 @@ private:
     void indexChangedRows(const QModelIndex &topLeft, const QModelIndex &bottomRight);
     QJsonObject tagRecordOfRow(int row) const;
     void refreshTagRow(int id);
+    bool writeRowsOneByOne(const QVector<int> &rows, const QString &name, const QString &text);
+    bool writeRowsAndReadTable(const QVector<int> &rows, const QString &name, const QString &text);
+    void logOpcChange(const QString &name, const QString &text);
+    bool orderDependsOn(int column) const;
     void restartCheckTimer();
 };
 

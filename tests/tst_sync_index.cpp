@@ -32,10 +32,20 @@ private slots:
     void clientWritesReachEveryRowOfTheKeyInAnyOrder();
     void rowsAddedAndRemovedElsewhereAreFound();
     void keyEditedInTheWindowMovesTheRow();
+    void clientWriteReadsBackOnlyItsRows();
+    void refusedRowEndsTheWrite();
     void tagsDeletedByAClientLeaveTheLookup();
 
 private:
     QString stored(int id) { return storedValue(m_writer, id); }
+    // The value column as the view shows it, in the view's order.
+    QStringList shownValues()
+    {
+        QStringList values;
+        for (int r = 0; r < model().rowCount(); ++r)
+            values << model().index(r, kValueColumn).data().toString();
+        return values;
+    }
     QStringList opcLines() const { return m_gateway->log().filter("(OPC)"); }
     cInternalFunctions &core() { return *m_gateway->core; }
     MySqlTableModelResult &model() { return *m_gateway->model; }
@@ -171,6 +181,43 @@ void TestSyncIndex::tagsDeletedByAClientLeaveTheLookup()
     QCOMPARE(m_gateway->tagValue("Pump1"), QVariant(1));
     QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 31), UA_STATUSCODE_GOOD);
     QCOMPARE((QStringList{stored(1), stored(2), stored(3)}), (QStringList{"31", "2", "31"}));
+}
+
+// Rows in the order of "number": Level (id 2), Pump1 (id 3), Pump1 (id 1).
+void TestSyncIndex::clientWriteReadsBackOnlyItsRows()
+{
+    QSignalSpy resets(&model(), &QAbstractItemModel::modelReset);
+    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 7), UA_STATUSCODE_GOOD);
+    QCOMPARE(shownValues(), (QStringList{"2", "7", "7"}));
+    QCOMPARE(resets.count(), 0);
+    QVERIFY(!model().isDirty());
+
+    // Ordered by value, the written rows move to their places.
+    model().sort(kValueColumn, Qt::AscendingOrder);
+    QCOMPARE(shownValues(), (QStringList{"2", "7", "7"}));
+    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 1), UA_STATUSCODE_GOOD);
+    QCOMPARE(shownValues(), (QStringList{"1", "1", "2"}));
+    QCOMPARE(resets.count(), 2);
+    QCOMPARE((QStringList{stored(1), stored(2), stored(3)}), (QStringList{"1", "2", "1"}));
+}
+
+void TestSyncIndex::refusedRowEndsTheWrite()
+{
+    exec(m_writer, "CREATE TRIGGER locked BEFORE UPDATE ON tags WHEN NEW.id = 3 "
+                   "BEGIN SELECT RAISE(ABORT, 'row 3 is locked'); END");
+    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 7), UA_STATUSCODE_GOOD);
+    const QStringList log = m_gateway->log().mid(m_gateway->log().count() - 3);
+    QCOMPARE(log.mid(0, 2), (QStringList{"[info] Changed Tag[Pump1]=7 (OPC)",
+                                         "[info] Changed Tag[Pump1]=7 (OPC)"}));
+    QVERIFY2(log.last().startsWith("[critical] ERROR SQL Write: TagName= Pump1, ") &&
+                 log.last().contains("row 3 is locked"),
+             qPrintable(log.last()));
+    // The row after the refused one is not written either; the view shows
+    // what the table holds.
+    QCOMPARE((QStringList{stored(1), stored(2), stored(3)}), (QStringList{"1", "2", "3"}));
+    QCOMPARE(shownValues(), (QStringList{"2", "3", "1"}));
+    QVERIFY(!model().isDirty());
+    QCOMPARE(m_gateway->tagValue("Pump1"), QVariant(7));
 }
 
 QTEST_MAIN(TestSyncIndex)
