@@ -42,6 +42,25 @@ private:
     static inline QStringList s_lines;
 };
 
+// The pane's lines without their timestamps: "[level] message".
+inline QStringList paneLines(const QPlainTextEdit &pane)
+{
+    QStringList lines;
+    for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
+        lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
+    return lines;
+}
+
+// The names of the core's tags whose variables still exist, in list order.
+inline QStringList liveTagNames(const cInternalFunctions &core)
+{
+    QStringList names;
+    for (const QUaBaseDataVariable *tag : core.m_tags)
+        if (tag)
+            names << tag->browseName().name();
+    return names;
+}
+
 struct Gateway {
     explicit Gateway(const QByteArray &tagsJson, bool anonymousLoginAllowed = true)
         : port(freeLoopbackPort())
@@ -66,22 +85,8 @@ struct Gateway {
     // of finished cases stop serving.
     ~Gateway() { delete core->m_opcServer; }
 
-    // The pane's lines without their timestamps: "[level] message".
-    QStringList log() const
-    {
-        QStringList lines;
-        for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
-            lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
-        return lines;
-    }
-    QStringList tagNames() const
-    {
-        QStringList names;
-        for (const QUaBaseDataVariable *tag : core->m_tags)
-            if (tag)
-                names << tag->browseName().name();
-        return names;
-    }
+    QStringList log() const { return paneLines(pane); }
+    QStringList tagNames() const { return liveTagNames(*core); }
 
     const quint16 port;
     bool configLoaded = false;

@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QtTest>
 
+#include "support/pgtestdb.h"
 #include "support/tagstable.h"
 #include <memory>
 
@@ -28,22 +29,8 @@ void captureCriticals(QtMsgType type, const QMessageLogContext &, const QString 
         g_criticalLines << text;
 }
 
-QString env(const char *name)
-{
-    return qEnvironmentVariable(name);
-}
-
-QSqlDatabase connectTo(const QString &connection, const QString &database)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", connection);
-    db.setHostName(env("GATEWAY_TEST_PG_HOST"));
-    db.setPort(env("GATEWAY_TEST_PG_PORT").toInt());
-    db.setUserName(env("GATEWAY_TEST_PG_USER"));
-    db.setPassword(env("GATEWAY_TEST_PG_PASSWORD"));
-    db.setDatabaseName(database);
-    db.open();
-    return db;
-}
+using TestPostgres::connectTo;
+using TestPostgres::env;
 
 } // namespace
 
@@ -70,16 +57,10 @@ private:
 
 void TestSqlPostgres::initTestCase()
 {
-    if (env("GATEWAY_TEST_PG_HOST").isEmpty())
-        QSKIP("GATEWAY_TEST_PG_HOST is not set: scripts/test.sh starts the PostgreSQL server "
-              "these tests need");
-    QSqlDatabase admin = connectTo("admin", env("GATEWAY_TEST_PG_DATABASE"));
-    QVERIFY2(admin.isOpen(), qPrintable(admin.lastError().text()));
-    m_database = QStringLiteral("gateway_test_%1_%2")
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(QDateTime::currentMSecsSinceEpoch());
-    QSqlQuery create(admin);
-    QVERIFY2(create.exec("CREATE DATABASE " + m_database), qPrintable(create.lastError().text()));
+    if (!TestPostgres::configured())
+        QSKIP(TestPostgres::kNotConfigured);
+    const QString error = TestPostgres::createOwnDatabase("gateway_test", m_database);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     TestSettings::clear();
     TestSettings::write("settings.json", R"({"Console": {"OutputEnable": true}})");
@@ -89,10 +70,7 @@ void TestSqlPostgres::initTestCase()
 
 void TestSqlPostgres::cleanupTestCase()
 {
-    if (m_database.isEmpty())
-        return;
-    QSqlQuery drop(QSqlDatabase::database("admin"));
-    drop.exec("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+    TestPostgres::dropOwnDatabase(m_database);
 }
 
 std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore()

@@ -6,6 +6,7 @@
 // values a client is sent, and the tags table's definition.
 #include "mysqltablemodelresult.h"
 #include "quavalueconverter.h"
+#include "support/tagstable.h"
 #include "tst_gateway_fixture.h"
 
 #include <open62541/client_subscriptions.h>
@@ -18,15 +19,7 @@ namespace SyncFixture
 
 inline QJsonArray tagsTables()
 {
-    return QJsonDocument::fromJson(R"([{"TableName": "tags", "PrimaryKey": "id", "Columns": [
-        {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
-        {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-        {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-        {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-        {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-        {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
-        {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]}])")
-        .array();
+    return QJsonArray{TestTables::tagsTable()};
 }
 
 // The same table as the gateway would create it.
@@ -186,22 +179,8 @@ struct SyncGateway {
     // Runs the first load at once instead of two seconds after the start.
     void loadNow() { QMetaObject::invokeMethod(core.get(), "slot_iTimerCheckSQL"); }
 
-    // The pane's lines without their timestamps: "[level] message".
-    QStringList log() const
-    {
-        QStringList lines;
-        for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
-            lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
-        return lines;
-    }
-    QStringList tagNames() const
-    {
-        QStringList names;
-        for (const QUaBaseDataVariable *tag : core->m_tags)
-            if (tag)
-                names << tag->browseName().name();
-        return names;
-    }
+    QStringList log() const { return paneLines(pane); }
+    QStringList tagNames() const { return liveTagNames(*core); }
     QVariant tagValue(const QString &name)
     {
         QVariant value(QStringLiteral("<no tag>"));

@@ -4,6 +4,7 @@
 // neither direction echoes into the other. The server comes from
 // scripts/test.sh through the GATEWAY_TEST_PG_* variables; this test works in
 // a database of its own.
+#include "support/pgtestdb.h"
 #include "tst_sync_fixture.h"
 
 using namespace SyncFixture;
@@ -11,22 +12,8 @@ using namespace SyncFixture;
 namespace
 {
 
-QString env(const char *name)
-{
-    return qEnvironmentVariable(name);
-}
-
-QSqlDatabase connectTo(const QString &connection, const QString &database)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", connection);
-    db.setHostName(env("GATEWAY_TEST_PG_HOST"));
-    db.setPort(env("GATEWAY_TEST_PG_PORT").toInt());
-    db.setUserName(env("GATEWAY_TEST_PG_USER"));
-    db.setPassword(env("GATEWAY_TEST_PG_PASSWORD"));
-    db.setDatabaseName(database);
-    db.open();
-    return db;
-}
+using TestPostgres::connectTo;
+using TestPostgres::env;
 
 QString row(int id, const QString &number, const QString &key, const QString &value,
             const QString &format, const QString &type = "w")
@@ -71,28 +58,19 @@ private:
 
 void TestSyncPostgres::initTestCase()
 {
-    if (env("GATEWAY_TEST_PG_HOST").isEmpty())
-        QSKIP("GATEWAY_TEST_PG_HOST is not set: scripts/test.sh starts the PostgreSQL server "
-              "these tests need");
+    if (!TestPostgres::configured())
+        QSKIP(TestPostgres::kNotConfigured);
     ConsoleCapture::install();
-    QSqlDatabase admin = connectTo("admin", env("GATEWAY_TEST_PG_DATABASE"));
-    QVERIFY2(admin.isOpen(), qPrintable(admin.lastError().text()));
-    m_database = QStringLiteral("gateway_sync_%1_%2")
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(QDateTime::currentMSecsSinceEpoch());
-    QSqlQuery create(admin);
-    QVERIFY2(create.exec("CREATE DATABASE " + m_database), qPrintable(create.lastError().text()));
+    const QString error = TestPostgres::createOwnDatabase("gateway_sync", m_database);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     m_writer = connectTo("writer", m_database);
     QVERIFY2(m_writer.isOpen(), qPrintable(m_writer.lastError().text()));
 }
 
 void TestSyncPostgres::cleanupTestCase()
 {
-    if (m_database.isEmpty())
-        return;
     m_writer.close();
-    QSqlQuery drop(QSqlDatabase::database("admin"));
-    drop.exec("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+    TestPostgres::dropOwnDatabase(m_database);
 }
 
 void TestSyncPostgres::cleanup()

@@ -3,6 +3,7 @@
 // reaches a subscribed client. The server comes from scripts/test.sh through
 // the GATEWAY_TEST_PG_* variables; this test works in a database of its own.
 #include "mainwindow.h"
+#include "support/pgtestdb.h"
 #include "tst_sync_fixture.h"
 
 #include <QLineEdit>
@@ -14,22 +15,8 @@ using namespace SyncFixture;
 namespace
 {
 
-QString env(const char *name)
-{
-    return qEnvironmentVariable(name);
-}
-
-QSqlDatabase connectTo(const QString &connection, const QString &database)
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", connection);
-    db.setHostName(env("GATEWAY_TEST_PG_HOST"));
-    db.setPort(env("GATEWAY_TEST_PG_PORT").toInt());
-    db.setUserName(env("GATEWAY_TEST_PG_USER"));
-    db.setPassword(env("GATEWAY_TEST_PG_PASSWORD"));
-    db.setDatabaseName(database);
-    db.open();
-    return db;
-}
+using TestPostgres::connectTo;
+using TestPostgres::env;
 
 } // namespace
 
@@ -49,24 +36,15 @@ private:
 
 void TestSyncWindow::initTestCase()
 {
-    if (env("GATEWAY_TEST_PG_HOST").isEmpty())
-        QSKIP("GATEWAY_TEST_PG_HOST is not set: scripts/test.sh starts the PostgreSQL server "
-              "these tests need");
-    QSqlDatabase admin = connectTo("admin", env("GATEWAY_TEST_PG_DATABASE"));
-    QVERIFY2(admin.isOpen(), qPrintable(admin.lastError().text()));
-    m_database = QStringLiteral("gateway_window_%1_%2")
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(QDateTime::currentMSecsSinceEpoch());
-    QSqlQuery create(admin);
-    QVERIFY2(create.exec("CREATE DATABASE " + m_database), qPrintable(create.lastError().text()));
+    if (!TestPostgres::configured())
+        QSKIP(TestPostgres::kNotConfigured);
+    const QString error = TestPostgres::createOwnDatabase("gateway_window", m_database);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestSyncWindow::cleanupTestCase()
 {
-    if (m_database.isEmpty())
-        return;
-    QSqlQuery drop(QSqlDatabase::database("admin"));
-    drop.exec("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+    TestPostgres::dropOwnDatabase(m_database);
 }
 
 void TestSyncWindow::valuesMoveBetweenClientAndWindow()
