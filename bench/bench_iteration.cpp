@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_opcua.h"
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaserver.h"
@@ -35,19 +36,6 @@ namespace
 
 constexpr int kVariables = 100;
 constexpr int kClients = 4;
-
-quint16 freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 double processCpuSeconds()
 {
@@ -168,7 +156,7 @@ void measureAll(const char *mode, int seconds, quint16 port)
 void benchObjectLayer(int seconds)
 {
     QUaServer server;
-    server.setPort(freeLoopbackPort());
+    server.setPort(bench::freeLoopbackPort());
     QUaFolderObject *folder = server.objectsFolder()->addFolderObject(QUaQualifiedName(1, "Bench"));
     long changes = 0;
     for (int i = 0; i < kVariables; ++i) {
@@ -190,7 +178,7 @@ void benchPlainIteration(int seconds, bool waitInternal)
     UA_ServerConfig config;
     std::memset(&config, 0, sizeof(config));
     config.logging = &silentLogger;
-    const quint16 port = freeLoopbackPort();
+    const quint16 port = bench::freeLoopbackPort();
     UA_ServerConfig_setMinimal(&config, port, nullptr);
     UA_Server *server = UA_Server_newWithConfig(&config);
     for (int i = 0; i < kVariables; ++i) {
