@@ -109,11 +109,6 @@ const QStringList kPropertyLog = {
     "[critical] ERROR Not created: PROPERTY= Reused, NodeId= ns=0;i=61010",
 };
 
-QString readText(TestClient &client, quint32 numericId)
-{
-    return client.readValue(QUaNodeId(0, numericId)).toString();
-}
-
 // A console line of the core: the message type, then the quoted line.
 QRegularExpression consoleLine(const QString &type, const QString &message, const char *function)
 {
@@ -189,15 +184,15 @@ void TestGatewayAddressSpace::identityAndLoginsComeFromTheSettings()
     TestClient user;
     QCOMPARE(user.connectUser(gateway.port, "operator", "s3cret"), UA_STATUSCODE_GOOD);
 
-    QCOMPARE(readText(user, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTNAME),
+    QCOMPARE(user.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTNAME),
              QStringLiteral("VH-TAGBRIDGE"));
-    QCOMPARE(readText(user, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
+    QCOMPARE(user.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
              QStringLiteral("Varnholt LLC"));
-    QCOMPARE(readText(user, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_SOFTWAREVERSION),
+    QCOMPARE(user.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_SOFTWAREVERSION),
              QStringLiteral("1.0"));
-    QCOMPARE(readText(user, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_BUILDNUMBER),
+    QCOMPARE(user.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_BUILDNUMBER),
              QStringLiteral("123457890"));
-    QVERIFY(readText(user, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTURI)
+    QVERIFY(user.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTURI)
                 .startsWith(QStringLiteral("https://")));
 
     const QList<UA_EndpointDescription> endpoints = user.endpoints(gateway.port);

@@ -33,11 +33,6 @@ private slots:
 namespace
 {
 
-QString readText(TestClient &client, quint32 numericId)
-{
-    return client.readValue(QUaNodeId(0, numericId)).toString();
-}
-
 QStringList tokenPolicyIds(const UA_EndpointDescription &endpoint)
 {
     QStringList ids;
@@ -94,7 +89,7 @@ void TestQUaServer::startTwiceConnectsOnce()
 
     TestClient client;
     QCOMPARE(client.connect(server.port()), UA_STATUSCODE_GOOD);
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
              QStringLiteral("open62541"));
 }
 
@@ -180,15 +175,15 @@ void TestQUaServer::identityAndTokenPoliciesReachClients()
 
     TestClient client;
     QCOMPARE(client.connect(server.port()), UA_STATUSCODE_GOOD);
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTNAME),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTNAME),
              QStringLiteral("TEST-PRODUCT"));
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTURI),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTURI),
              QStringLiteral("http://example.test"));
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_MANUFACTURERNAME),
              QStringLiteral("Test Maker"));
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_SOFTWAREVERSION),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_SOFTWAREVERSION),
              QStringLiteral("1.0"));
-    QCOMPARE(readText(client, UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_BUILDNUMBER),
+    QCOMPARE(client.readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_BUILDNUMBER),
              QStringLiteral("42"));
 
     const QList<UA_EndpointDescription> endpoints = client.endpoints(server.port());

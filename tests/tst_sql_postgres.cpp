@@ -77,14 +77,7 @@ std::unique_ptr<cInternalFunctions> TestSqlPostgres::makeCore()
 {
     bool loaded = false;
     auto core = std::make_unique<cInternalFunctions>(nullptr, &loaded);
-    core->m_sqlConfig = QJsonObject{{"sql_enable", true},
-                                    {"database_type", "POSTGRESQL"},
-                                    {"database_name", m_database},
-                                    {"database_path", env("GATEWAY_TEST_PG_HOST")},
-                                    {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
-                                    {"database_user", env("GATEWAY_TEST_PG_USER")},
-                                    {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
-                                    {"Tables", QJsonArray{TestTables::tagsTable()}}};
+    core->m_sqlConfig = TestPostgres::sqlConfig(m_database);
     return core;
 }
 

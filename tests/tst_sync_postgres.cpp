@@ -86,14 +86,7 @@ void TestSyncPostgres::start(const QStringList &rows, bool ready)
     change(kCreateTags);
     for (const QString &statement : rows)
         change(statement);
-    QJsonObject config{{"sql_enable", true},
-                       {"database_type", "POSTGRESQL"},
-                       {"database_name", m_database},
-                       {"database_path", env("GATEWAY_TEST_PG_HOST")},
-                       {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
-                       {"database_user", env("GATEWAY_TEST_PG_USER")},
-                       {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
-                       {"Tables", tagsTables()}};
+    const QJsonObject config = TestPostgres::sqlConfig(m_database);
     m_gateway = std::make_unique<SyncGateway>(config, tagsFile(), ready);
     QVERIFY2(m_gateway->core->m_db.isOpen(), "the gateway did not open the database");
     m_client = std::make_unique<TestClient>();

@@ -60,16 +60,7 @@ void TestSyncWindow::valuesMoveBetweenClientAndWindow()
                             "Window": {"OutputEnable": true}})")
                             .arg(port)
                             .toUtf8());
-    TestSettings::write("sql.json",
-                        jsonText({{"sql_enable", true},
-                                  {"database_type", "POSTGRESQL"},
-                                  {"database_name", m_database},
-                                  {"database_path", env("GATEWAY_TEST_PG_HOST")},
-                                  {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
-                                  {"database_user", env("GATEWAY_TEST_PG_USER")},
-                                  {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
-                                  {"table_enable", true},
-                                  {"Tables", tagsTables()}}));
+    TestSettings::write("sql.json", jsonText(TestPostgres::sqlConfig(m_database)));
     TestSettings::write("tags.json", tagsFile());
 
     // The window's gateway is never torn down, like the program's.

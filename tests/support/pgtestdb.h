@@ -3,10 +3,14 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+
+#include "tagstable.h"
 
 // The PostgreSQL server that scripts/test.sh starts for the suite, described by
 // the GATEWAY_TEST_PG_* variables. Each test executable works in a database of
@@ -38,6 +42,19 @@ inline QSqlDatabase connectTo(const QString &connection, const QString &database
     db.setDatabaseName(database);
     db.open();
     return db;
+}
+
+// sql.json for the gateway on this server's database, with the tags table.
+inline QJsonObject sqlConfig(const QString &database)
+{
+    return {{"sql_enable", true},
+            {"database_type", "POSTGRESQL"},
+            {"database_name", database},
+            {"database_path", env("GATEWAY_TEST_PG_HOST")},
+            {"database_port", env("GATEWAY_TEST_PG_PORT").toInt()},
+            {"database_user", env("GATEWAY_TEST_PG_USER")},
+            {"database_password", env("GATEWAY_TEST_PG_PASSWORD")},
+            {"Tables", QJsonArray{TestTables::tagsTable()}}};
 }
 
 // Creates a database named <prefix>_<pid>_<ms> over the "admin" connection and
