@@ -1,11 +1,11 @@
 #include "internal_functions.h"
 
-#include "mysqltablemodelresult.h"
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaproperty.h"
 #include "quaserver.h"
 #include "quasession.h"
+#include "tagstore.h"
 
 #include <QBitmap>
 #include <QCoreApplication>
@@ -20,8 +20,6 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSqlError>
-#include <QSqlRecord>
 #include <QTextStream>
 #include <algorithm>
 #include <initializer_list>
@@ -93,75 +91,6 @@ QColor paneColour(const QString &level)
     if (level == QLatin1String("critical"))
         return Qt::red;
     return Qt::black;
-}
-
-// The table creation and its rules report under the function that runs them.
-const QString kInitSqlFunction = QStringLiteral("void cInternalFunctions::InitSQL()");
-
-const char *const kNotificationChannels[] = {"insert_tags_notf", "update_tags_notf",
-                                             "delete_tags_notf"};
-
-// The PostgreSQL rules that announce row changes; each statement is the prefix,
-// the table name and the suffix.
-struct NotifyRule {
-    const char *channel;
-    const char *prefix;
-    const char *suffix;
-};
-const NotifyRule kNotifyRules[] = {
-    {"insert_tags_notf", "CREATE OR REPLACE RULE some_notify_rule1 AS ON INSERT TO ",
-     " DO SELECT pg_notify('insert_tags_notf'::text, new.id::text) AS pg_notify;"},
-    {"update_tags_notf", "CREATE OR REPLACE RULE some_notify_rule2 AS ON UPDATE TO ",
-     " DO SELECT pg_notify('update_tags_notf'::text, new.id::text) AS pg_notify;"},
-    {"delete_tags_notf", "CREATE OR REPLACE RULE some_notify_rule3 AS ON DELETE TO ",
-     " DO SELECT pg_notify('delete_tags_notf'::text, 'deleted'::text) AS pg_notify;"},
-};
-
-// ODBC reads ';' as the end of a value and braces as quotes, so a value holding
-// any of them is wrapped in braces with its closing braces doubled; plain values
-// stay exactly as written.
-QString odbcValue(const QString &value)
-{
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
-        !value.contains(QLatin1Char('}')))
-        return value;
-    QString escaped = value;
-    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
-    return QLatin1Char('{') + escaped + QLatin1Char('}');
-}
-
-QString odbcConnectionString(const QJsonObject &config)
-{
-    const auto value = [&config](const char *key) {
-        return odbcValue(config[QLatin1String(key)].toString());
-    };
-    return QStringLiteral("DRIVER={SQL Server};SERVER=") + value("database_path") +
-           QStringLiteral(";DATABASE=") + value("database_name") + QStringLiteral(";UID=") +
-           value("database_user") + QStringLiteral(";PWD=") + value("database_password") +
-           QStringLiteral(";WSID=.");
-}
-
-// The column parts are pasted as they stand, empty ones keeping their spaces.
-QString createTableStatement(const QJsonObject &table)
-{
-    QStringList columns;
-    for (const QJsonValue &entry : table[QLatin1String("Columns")].toArray()) {
-        const QJsonObject column = entry.toObject();
-        columns << QStringList{column[QLatin1String("Name")].toString(),
-                               column[QLatin1String("Type")].toString(),
-                               column[QLatin1String("AutoIncrement")].toString(),
-                               column[QLatin1String("Null")].toString()}
-                       .join(QLatin1Char(' '));
-    }
-    QString statement = QStringLiteral("CREATE TABLE ") +
-                        table[QLatin1String("TableName")].toString() + QStringLiteral(" (") +
-                        columns.join(QStringLiteral(", "));
-    if (!columns.isEmpty())
-        statement += QLatin1Char(' ');
-    const QString primaryKey = table[QLatin1String("PrimaryKey")].toString();
-    if (primaryKey.isEmpty())
-        return statement + QLatin1Char(')');
-    return statement + QStringLiteral(",PRIMARY KEY (") + primaryKey + QStringLiteral(" ))");
 }
 
 QString fillTagsStatement(int count)
@@ -248,17 +177,6 @@ void printSession(const char *event, const QUaSession *session)
              << session->applicationName();
 }
 
-// The tags table's columns by position.
-enum TagsColumn {
-    kIdColumn = 0,
-    kNumberColumn,
-    kKeyColumn,
-    kValueColumn,
-    kTypeColumn,
-    kDescriptionColumn,
-    kFormatColumn,
-};
-
 // The `type` texts that let clients write a tag; anything else is read-only.
 bool isWritableFlag(const QString &type)
 {
@@ -268,34 +186,8 @@ bool isWritableFlag(const QString &type)
 
 } // namespace
 
-void TagRowIndex::clear()
-{
-    m_rows.clear();
-    m_texts.clear();
-}
-
-void TagRowIndex::append(const QString &text)
-{
-    m_rows[text].append(m_texts.size());
-    m_texts.append(text);
-}
-
-void TagRowIndex::update(int row, const QString &text)
-{
-    const QString old = m_texts.at(row);
-    if (old == text)
-        return;
-    QVector<int> &oldRows = m_rows[old];
-    oldRows.removeOne(row);
-    if (oldRows.isEmpty())
-        m_rows.remove(old);
-    QVector<int> &rows = m_rows[text];
-    rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
-    m_texts[row] = text;
-}
-
 cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
-    : QObject(nullptr), m_logPane(logPane), m_rowsByKey(kKeyColumn), m_rowsById(kIdColumn)
+    : QObject(nullptr), m_logPane(logPane)
 {
     if (m_logPane)
         m_logPane->setMaximumBlockCount(kLogPaneMaxLines);
@@ -586,107 +478,54 @@ bool cInternalFunctions::setTagValue(const QJsonObject &tag)
 }
 
 // Every tag's change passes here, the gateway's own writes included; only a
-// client's value goes on into SQL. The deferred SQL check waits until one
-// interval after the last change.
+// client's value goes on into SQL.
 void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange)
 {
     if (!m_ready)
         return;
-    m_checkTimer.stop();
     const auto *tag = qobject_cast<const QUaBaseDataVariable *>(sender());
     const QString name = tag ? tag->browseName().name() : QString();
     CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
                           QStringLiteral(", Value= ") + value.toString() +
                           QStringLiteral(", networkChange=") + QString::number(networkChange));
     writeTagToSql(name, value, networkChange);
-    restartCheckTimer();
 }
 
-// Without a database the check timer was never set up: started with Qt's
-// defaults it would fire continuously, so it stays stopped.
-void cInternalFunctions::restartCheckTimer()
-{
-    if (m_db.isOpen())
-        m_checkTimer.start();
-}
-
-// Every row whose key is the tag's name takes the value's text. A refused write
-// is reported on one line and dropped from the model, so the view shows what
-// the database holds; the variable keeps the client's value.
+// The value's text goes to the store without waiting; the store reports when
+// the rows hold it, or that the database refused it.
 void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
                                        const bool &networkChange)
 {
-    if (!networkChange)
-        return;
-    if (m_tableModel) {
-        indexTagRows();
-        const QVector<int> rows = m_rowsByKey.rowsOf(name);
-        const bool written = m_tableModel->isDirty() || orderDependsOn(kValueColumn)
-                                 ? writeRowsAndReadTable(rows, name, value.toString())
-                                 : writeRowsOneByOne(rows, name, value.toString());
-        if (!written) {
-            CORE_LOG("critical", QStringLiteral("ERROR SQL Write: TagName= ") + name +
-                                     QStringLiteral(", ") +
-                                     m_tableModel->lastError().text().simplified());
-            m_tableModel->revertAll();
-        }
-    }
+    if (networkChange && m_store)
+        emit valueToStore(name, value.toString());
+}
+
+void cInternalFunctions::slot_SQL_valueStored(const QString &key, const QString &text, int rowCount)
+{
+    for (int row = 0; row < rowCount; ++row)
+        CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const "
+                                   "QVariant&, const bool&)"),
+                    "info",
+                    QStringLiteral("Changed Tag[") + key + QStringLiteral("]=") + text +
+                        QStringLiteral(" (OPC)"));
     emit sql_updated();
 }
 
-// Each row is stored and read back on its own, so a write costs the same
-// whatever the table's size; the rows keep their places, which the view's
-// order does not depend on. Rows after a refused one are not written.
-bool cInternalFunctions::writeRowsOneByOne(const QVector<int> &rows, const QString &name,
-                                           const QString &text)
+// The database's answer is reported once and the value dropped; the tag keeps
+// the client's value, the window what the database holds.
+void cInternalFunctions::slot_SQL_valueRefused(const QString &key, const QString &error)
 {
-    m_tableModel->setEditStrategy(QSqlTableModel::OnFieldChange);
-    bool written = true;
-    for (const int row : rows) {
-        if (written)
-            written = m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text),
-                                            Qt::EditRole);
-        logOpcChange(name, text);
-    }
-    m_tableModel->setEditStrategy(QSqlTableModel::OnManualSubmit);
-    return written;
+    CORE_LOG_AS(
+        QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const QVariant&, const "
+                       "bool&)"),
+        "critical",
+        QStringLiteral("ERROR SQL Write: TagName= ") + key + QStringLiteral(", ") + error);
 }
 
-// The view is ordered by the values, or holds edits not stored yet that go
-// with the rows: everything is submitted and the whole table read again, so
-// changed rows move to their places.
-bool cInternalFunctions::writeRowsAndReadTable(const QVector<int> &rows, const QString &name,
-                                               const QString &text)
+void cInternalFunctions::slot_SQL_log(const QString &level, const QString &function,
+                                      const QString &message)
 {
-    for (const int row : rows) {
-        m_tableModel->setData(m_tableModel->index(row, kValueColumn), QVariant(text), Qt::EditRole);
-        logOpcChange(name, text);
-    }
-    return m_tableModel->submitAll();
-}
-
-void cInternalFunctions::logOpcChange(const QString &name, const QString &text)
-{
-    CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const QVariant&, "
-                               "const bool&)"),
-                "info",
-                QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") + text +
-                    QStringLiteral(" (OPC)"));
-}
-
-// Whether the order the view last asked for sorts by this column; the model
-// keeps that order in its statement only.
-bool cInternalFunctions::orderDependsOn(int column) const
-{
-    struct OrderOf : QSqlTableModel {
-        static QString clause(const QSqlTableModel &model)
-        {
-            return (model.*(&OrderOf::orderByClause))();
-        }
-    };
-    const QString field = m_db.driver()->escapeIdentifier(m_tableModel->record().fieldName(column),
-                                                          QSqlDriver::FieldName);
-    return OrderOf::clause(*m_tableModel).contains(QLatin1Char('.') + field + QLatin1Char(' '));
+    writeLog(QStringLiteral("internal_functions.cpp"), __LINE__, function, level, message);
 }
 
 void cInternalFunctions::InitSQL()
@@ -695,257 +534,100 @@ void cInternalFunctions::InitSQL()
         CORE_LOG("info", QStringLiteral("InitSQL - DISABLE!"));
         return;
     }
-    if (!openDatabase()) {
-        CORE_LOG("critical", QStringLiteral("InitSQL - ERROR! DataBase NOT Open!"));
+    startStore();
+}
+
+// The store opens the database on its own thread and reports everything back
+// through queued signals; the OPC UA side serves meanwhile.
+void cInternalFunctions::startStore()
+{
+    m_store = new TagStore(m_sqlConfig, QCoreApplication::applicationDirPath());
+    m_store->moveToThread(&m_storeThread);
+    connect(m_store, &TagStore::logLine, this, &cInternalFunctions::slot_SQL_log);
+    connect(m_store, &TagStore::tagRowsRead, this, &cInternalFunctions::slot_SQL_rowsRead);
+    connect(m_store, &TagStore::valueStored, this, &cInternalFunctions::slot_SQL_valueStored);
+    connect(m_store, &TagStore::valueRefused, this, &cInternalFunctions::slot_SQL_valueRefused);
+    connect(this, &cInternalFunctions::valueToStore, m_store, &TagStore::writeValue);
+    connect(this, &cInternalFunctions::cellEditToStore, m_store, &TagStore::editCell);
+    connect(this, &cInternalFunctions::statementToStore, m_store, &TagStore::runDeveloperStatement);
+    m_rowTimer.setInterval(0);
+    connect(&m_rowTimer, &QTimer::timeout, this, &cInternalFunctions::loadQueuedRows);
+    m_storeThread.setObjectName(QStringLiteral("tag store"));
+    m_storeThread.start();
+    QMetaObject::invokeMethod(m_store, &TagStore::start, Qt::QueuedConnection);
+}
+
+// Waits for the store to close its connection on its own thread.
+void cInternalFunctions::stopStore()
+{
+    if (!m_store)
         return;
-    }
-    m_sqlQuery = std::make_unique<QSqlQuery>(m_db);
-    createTables();
-    CORE_LOG("info", QStringLiteral("InitSQL - OK!"));
-    startWatchingTags();
+    QThread *const ownThread = thread();
+    TagStore *const store = m_store;
+    QMetaObject::invokeMethod(
+        store, [store, ownThread] { store->shutdown(ownThread); }, Qt::BlockingQueuedConnection);
+    m_storeThread.quit();
+    m_storeThread.wait();
+    delete m_store;
+    m_store = nullptr;
 }
 
-// Configures m_db for the database type of sql.json and opens it; an unknown
-// type leaves m_db invalid, which never opens.
-bool cInternalFunctions::openDatabase()
+cInternalFunctions::~cInternalFunctions()
 {
-    const auto text = [this](const char *key) {
-        return m_sqlConfig[QLatin1String(key)].toString();
-    };
-    const QString type = text("database_type");
-    if (type == QLatin1String("SQLLITE")) {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), text("database_name"));
-        m_db.setDatabaseName(QCoreApplication::applicationDirPath() + text("database_localpath"));
-    } else if (type == QLatin1String("MSSQL")) {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"));
-        m_db.setDatabaseName(odbcConnectionString(m_sqlConfig));
-    } else if (type == QLatin1String("POSTGRESQL")) {
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), text("database_name"));
-        m_db.setHostName(text("database_path"));
-        m_db.setDatabaseName(text("database_name"));
-        m_db.setPort(m_sqlConfig[QLatin1String("database_port")].toInt());
-        m_db.setUserName(text("database_user"));
-        m_db.setPassword(text("database_password"));
-    }
-    return m_db.open();
+    stopStore();
+    delete m_opcServer;
 }
 
-// On later starts the tables exist already, so a refused CREATE TABLE is expected
-// and stays silent.
-void cInternalFunctions::createTables()
+void cInternalFunctions::editCell(qint64 id, int column, const QString &text)
 {
-    for (const QJsonValue &entry : m_sqlConfig[QLatin1String("Tables")].toArray()) {
-        const QJsonObject table = entry.toObject();
-        m_sqlQuery->exec(createTableStatement(table));
-        createNotifyRules(table[QLatin1String("TableName")].toString());
+    if (m_store)
+        emit cellEditToStore(id, column, text);
+}
+
+void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows)
+{
+    m_rowQueue += rows;
+    if (!m_rowTimer.isActive()) {
+        m_sinceProgress.start();
+        m_rowTimer.start();
     }
 }
 
-// Only PostgreSQL knows rules; the other databases refuse them at every start.
-void cInternalFunctions::createNotifyRules(const QString &tableName)
+// Turns queued rows into tags for a few milliseconds at a time, so the window
+// and the clients are served between slices; a long load reports its progress.
+void cInternalFunctions::loadQueuedRows()
 {
-    for (const NotifyRule &rule : kNotifyRules) {
-        const QString statement =
-            QLatin1String(rule.prefix) + tableName + QLatin1String(rule.suffix);
-        if (!m_sqlQuery->exec(statement))
-            CORE_LOG_AS(kInitSqlFunction, "critical",
-                        QStringLiteral("InitSQL %1 - ERROR!").arg(QLatin1String(rule.channel)));
-    }
-}
-
-// The SQL check timer runs the handler once after start-up; PostgreSQL
-// notifications run it again whenever a row changes.
-void cInternalFunctions::startWatchingTags()
-{
-    m_checkTimer.setInterval(2000);
-    connect(&m_checkTimer, SIGNAL(timeout()), this, SLOT(slot_iTimerCheckSQL()));
-    m_checkTimer.setSingleShot(true);
-    m_checkTimer.start();
-
-    QSqlDriver *driver = m_db.driver();
-    // Drivers without notifications refuse the subscription; nothing else follows.
-    for (const char *channel : kNotificationChannels)
-        driver->subscribeToNotification(QLatin1String(channel));
-    connect(driver,
-            SIGNAL(notification(const QString &, QSqlDriver::NotificationSource, const QVariant &)),
-            this,
-            SLOT(slot_Model_dataChanged(const QString &, QSqlDriver::NotificationSource,
-                                        const QVariant &)));
-}
-
-void cInternalFunctions::slot_Model_dataChanged(const QString &name, QSqlDriver::NotificationSource,
-                                                const QVariant &payload)
-{
-    m_pendingNotification = name;
-    m_pendingPayload = payload.toString();
-    slot_iTimerCheckSQL();
-}
-
-// Handles the pending notification: an inserted or updated row is loaded
-// alone, a deletion reloads every row. Another channel's name stays pending.
-void cInternalFunctions::slot_iTimerCheckSQL()
-{
-    if (!m_tableModel)
-        return;
-    const bool oneRow = m_pendingNotification == QLatin1String("insert_tags_notf") ||
-                        m_pendingNotification == QLatin1String("update_tags_notf");
-    if (oneRow) {
-        m_pendingNotification.clear();
-        bool isNumber = false;
-        const int id = m_pendingPayload.toInt(&isNumber, 10);
-        if (isNumber) {
-            refreshTagRow(id);
-            loadTagRow(id);
-        } else {
-            m_tableModel->select();
+    constexpr int kSliceMs = 8;
+    constexpr int kProgressIntervalMs = 1000;
+    QElapsedTimer slice;
+    slice.start();
+    while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(kSliceMs))
+        loadTagRow(m_rowQueue.at(m_rowQueueNext++));
+    if (m_rowQueueNext < m_rowQueue.size()) {
+        if (m_sinceProgress.hasExpired(kProgressIntervalMs)) {
+            m_sinceProgress.restart();
+            CORE_LOG("info", QStringLiteral("Loading SQL tags: %1 of %2 rows")
+                                 .arg(m_rowQueueNext)
+                                 .arg(m_rowQueue.size()));
         }
-    } else if (m_pendingNotification == QLatin1String("delete_tags_notf")) {
-        m_pendingNotification.clear();
-        m_tableModel->select();
-        reloadAllTags();
-    } else {
         return;
     }
+    m_rowTimer.stop();
+    m_rowQueue.clear();
+    m_rowQueueNext = 0;
     emit sql_updated();
-}
-
-// Re-reads the notified row alone; only a new row, or a change in the column
-// the view is ordered by, has the whole table read again, as the row may then
-// take another place.
-void cInternalFunctions::refreshTagRow(int id)
-{
-    const int row = modelRowOfId(id);
-    if (row >= 0) {
-        const QSqlRecord held = m_tableModel->record(row);
-        if (m_tableModel->selectRow(row)) {
-            const QSqlRecord read = m_tableModel->record(row);
-            bool inPlace = read.count() == held.count();
-            for (int column = 0; inPlace && column < held.count(); ++column)
-                inPlace = read.value(column) == held.value(column) || !orderDependsOn(column);
-            if (inPlace)
-                return;
-        }
-    }
-    m_tableModel->select();
-}
-
-// The row whose id column holds the notified id, wherever the view's order
-// has put it; nothing happens when no row has it.
-void cInternalFunctions::loadTagRow(int id)
-{
-    const int row = modelRowOfId(id);
-    if (row >= 0)
-        createNewTag(tagRecordOfRow(row));
-}
-
-void cInternalFunctions::reloadAllTags()
-{
-    const int rows = fetchTagRows();
-    for (int row = 0; row < rows; ++row)
-        createNewTag(tagRecordOfRow(row));
-}
-
-// The model reads large tables in portions; the tags are looked for in all
-// of them. Returns the number of rows.
-int cInternalFunctions::fetchTagRows()
-{
-    while (m_tableModel->canFetchMore())
-        m_tableModel->fetchMore();
-    return m_tableModel->rowCount();
-}
-
-QString cInternalFunctions::tagCell(int row, int column) const
-{
-    return m_tableModel->data(m_tableModel->index(row, column), Qt::DisplayRole).toString();
-}
-
-int cInternalFunctions::modelRowOfId(int id)
-{
-    indexTagRows();
-    const QVector<int> rows = m_rowsById.rowsOf(QString::number(id));
-    return rows.isEmpty() ? -1 : rows.first();
-}
-
-// Brings the row indexes up to date with every row of the model: read afresh
-// after a reset or a new order, in step otherwise.
-void cInternalFunctions::indexTagRows()
-{
-    watchTagRows();
-    const int rows = fetchTagRows();
-    if (m_rowsIndexed)
-        return;
-    for (TagRowIndex *index : {&m_rowsByKey, &m_rowsById}) {
-        index->clear();
-        for (int row = 0; row < rows; ++row)
-            index->append(tagCell(row, index->column()));
-    }
-    m_rowsIndexed = true;
-}
-
-// The window may hand the core another model at any time.
-void cInternalFunctions::watchTagRows()
-{
-    if (m_indexedModel == m_tableModel)
-        return;
-    if (m_indexedModel)
-        disconnect(m_indexedModel, nullptr, this, nullptr);
-    m_indexedModel = m_tableModel.data();
-    m_rowsIndexed = false;
-    QAbstractItemModel *model = m_indexedModel;
-    connect(model, &QAbstractItemModel::modelReset, this, &cInternalFunctions::forgetTagRows);
-    connect(model, &QAbstractItemModel::layoutChanged, this, &cInternalFunctions::forgetTagRows);
-    connect(model, &QAbstractItemModel::rowsMoved, this, &cInternalFunctions::forgetTagRows);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &cInternalFunctions::forgetTagRows);
-    connect(model, &QAbstractItemModel::rowsInserted, this, &cInternalFunctions::indexInsertedRows);
-    connect(model, &QAbstractItemModel::dataChanged, this, &cInternalFunctions::indexChangedRows);
-}
-
-void cInternalFunctions::forgetTagRows()
-{
-    m_rowsIndexed = false;
-}
-
-// Rows read in a further portion come at the end and are indexed as they come;
-// rows put anywhere else move the ones after them.
-void cInternalFunctions::indexInsertedRows(const QModelIndex &, int first, int last)
-{
-    if (!m_rowsIndexed)
-        return;
-    if (first != m_rowsByKey.size()) {
-        forgetTagRows();
-        return;
-    }
-    for (int row = first; row <= last; ++row) {
-        m_rowsByKey.append(tagCell(row, kKeyColumn));
-        m_rowsById.append(tagCell(row, kIdColumn));
-    }
-}
-
-void cInternalFunctions::indexChangedRows(const QModelIndex &topLeft,
-                                          const QModelIndex &bottomRight)
-{
-    if (!m_rowsIndexed)
-        return;
-    for (TagRowIndex *index : {&m_rowsByKey, &m_rowsById}) {
-        if (index->column() < topLeft.column() || index->column() > bottomRight.column())
-            continue;
-        const int last = std::min(bottomRight.row(), index->size() - 1);
-        for (int row = topLeft.row(); row <= last; ++row)
-            index->update(row, tagCell(row, index->column()));
-    }
 }
 
 // A row's record: every field its cell's text, the key as node id too, the
 // type column as the write flag.
-QJsonObject cInternalFunctions::tagRecordOfRow(int row) const
+void cInternalFunctions::loadTagRow(const TagRow &row)
 {
-    const QString key = tagCell(row, kKeyColumn);
-    return {{QStringLiteral("TagName"), key},
-            {QStringLiteral("NodeId"), key},
-            {QStringLiteral("Value"), tagCell(row, kValueColumn)},
-            {QStringLiteral("WriteAccess"), isWritableFlag(tagCell(row, kTypeColumn))},
-            {QStringLiteral("Description"), tagCell(row, kDescriptionColumn)},
-            {QStringLiteral("Format"), tagCell(row, kFormatColumn)}};
+    createNewTag({{QStringLiteral("TagName"), row.key},
+                  {QStringLiteral("NodeId"), row.key},
+                  {QStringLiteral("Value"), row.value},
+                  {QStringLiteral("WriteAccess"), isWritableFlag(row.type)},
+                  {QStringLiteral("Description"), row.description},
+                  {QStringLiteral("Format"), row.format}});
 }
 
 void cInternalFunctions::clearTagsTable()
@@ -958,11 +640,13 @@ void cInternalFunctions::fillTagsTable(int count)
     runDeveloperStatement(fillTagsStatement(count));
 }
 
+// The store runs the statement and reports it; without a database it fails.
 void cInternalFunctions::runDeveloperStatement(const QString &statement)
 {
-    m_sqlQuery = std::make_unique<QSqlQuery>(m_db);
-    const bool ok = m_sqlQuery->exec(statement);
-    QMessageLogger().debug() << (ok ? "OK" : "ERROR") << statement;
+    if (m_store)
+        emit statementToStore(statement);
+    else
+        QMessageLogger().debug() << "ERROR" << statement;
 }
 
 bool cInternalFunctions::loadJsonFile(const QString &fileName, QJsonObject &target)

@@ -1,20 +1,18 @@
 #ifndef INTERNAL_FUNCTIONS_H
 #define INTERNAL_FUNCTIONS_H
 
-#include <QAbstractItemModel>
+#include "tagrow.h"
+
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlQuery>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 #include <QVariant>
-#include <QVector>
-#include <memory>
 
 class QPlainTextEdit;
 class QUaServer;
@@ -22,27 +20,7 @@ class QUaFolderObject;
 class QUaBaseObject;
 class QUaBaseDataVariable;
 class QUaProperty;
-class MySqlTableModelResult;
-
-// The rows of a model by the text of one of its columns, each text's rows in
-// ascending order.
-class TagRowIndex
-{
-public:
-    explicit TagRowIndex(int column) : m_column(column) {}
-
-    int column() const { return m_column; }
-    int size() const { return m_texts.size(); }
-    void clear();
-    void append(const QString &text);
-    void update(int row, const QString &text);
-    QVector<int> rowsOf(const QString &text) const { return m_rows.value(text); }
-
-private:
-    int m_column;
-    QHash<QString, QVector<int>> m_rows;
-    QVector<QString> m_texts;
-};
+class TagStore;
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -52,6 +30,8 @@ class cInternalFunctions : public QObject
 
 public:
     cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded);
+    // Closes the database and stops the OPC UA server, telling its clients.
+    ~cInternalFunctions() override;
 
     void InitOPC();
     void InitSQL();
@@ -67,8 +47,13 @@ public:
     // Both directions of the tags table: a client's value into the rows of its
     // key, and rows into tags.
     void writeTagToSql(QString name, const QVariant &value, const bool &networkChange);
-    void loadTagRow(int id);
-    void reloadAllTags();
+    void loadTagRow(const TagRow &row);
+
+    // The tag store that owns the tags table on its own thread; null without a
+    // database. The window's model follows its rows.
+    TagStore *tagStore() const { return m_store; }
+    // An operator's edit of one cell of the row with this id.
+    void editCell(qint64 id, int column, const QString &text);
 
     // Developer statements of the hidden debug panel, reported on Qt's debug output.
     void clearTagsTable();
@@ -84,10 +69,7 @@ public:
     QJsonObject m_sqlConfig;
     QJsonObject m_settings;
     QJsonObject m_tagConfig;
-    QSqlDatabase m_db;
-    QUaServer *m_opcServer = nullptr; // never deleted: it serves until the process ends
-    // The window owns the model; the pointer clears itself when the window goes.
-    QPointer<MySqlTableModelResult> m_tableModel;
+    QUaServer *m_opcServer = nullptr; // owned: stopped and deleted with the core
     bool m_ready = false;
     // The nodes belong to the address space, and any client may delete them
     // (their objects go with them): the core only watches them.
@@ -98,14 +80,14 @@ public:
     // In creation order, file tags first; a tag whose node was deleted leaves
     // the list at the next lookup of its name, or once its object is gone.
     QList<QPointer<QUaBaseDataVariable>> m_tags;
-    std::unique_ptr<QSqlQuery> m_sqlQuery;
     QPlainTextEdit *m_logPane = nullptr;
-    QTimer m_checkTimer;
-    QString m_pendingNotification = QStringLiteral("delete_tags_notf");
-    QString m_pendingPayload = QStringLiteral("1");
 
 signals:
     void sql_updated();
+    // To the tag store, queued onto its thread.
+    void valueToStore(const QString &key, const QString &text);
+    void cellEditToStore(qint64 id, int column, const QString &text);
+    void statementToStore(const QString &statement);
 
 private:
     // m_tags by browse name, each name's tags in creation order, so the first
@@ -113,18 +95,21 @@ private:
     QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
     // Set when a tag's object went: null entries are swept at the next lookup.
     bool m_tagsDestroyed = false;
-    // The model's rows by key and by id, kept in step with the model's signals;
-    // after a reset or a new order they are read again at the next lookup.
-    QPointer<QAbstractItemModel> m_indexedModel;
-    bool m_rowsIndexed = false;
-    TagRowIndex m_rowsByKey;
-    TagRowIndex m_rowsById;
+    // The store and its thread; rows it reported wait here and are turned
+    // into tags a slice at a time, so large loads never stall the window.
+    TagStore *m_store = nullptr;
+    QThread m_storeThread;
+    TagRows m_rowQueue;
+    int m_rowQueueNext = 0;
+    QTimer m_rowTimer;
+    QElapsedTimer m_sinceProgress;
 
 private slots:
     void slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange);
-    void slot_Model_dataChanged(const QString &name, QSqlDriver::NotificationSource source,
-                                const QVariant &payload);
-    void slot_iTimerCheckSQL();
+    void slot_SQL_rowsRead(const TagRows &rows);
+    void slot_SQL_valueStored(const QString &key, const QString &text, int rowCount);
+    void slot_SQL_valueRefused(const QString &key, const QString &error);
+    void slot_SQL_log(const QString &level, const QString &function, const QString &message);
 
 private:
     void applyServerIdentity();
@@ -139,27 +124,10 @@ private:
     void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
     void forgetDestroyedTags();
 
-    bool openDatabase();
-    void createTables();
-    void createNotifyRules(const QString &tableName);
-    void startWatchingTags();
+    void startStore();
+    void stopStore();
     void runDeveloperStatement(const QString &statement);
-
-    int fetchTagRows();
-    QString tagCell(int row, int column) const;
-    int modelRowOfId(int id);
-    void indexTagRows();
-    void watchTagRows();
-    void forgetTagRows();
-    void indexInsertedRows(const QModelIndex &parent, int first, int last);
-    void indexChangedRows(const QModelIndex &topLeft, const QModelIndex &bottomRight);
-    QJsonObject tagRecordOfRow(int row) const;
-    void refreshTagRow(int id);
-    bool writeRowsOneByOne(const QVector<int> &rows, const QString &name, const QString &text);
-    bool writeRowsAndReadTable(const QVector<int> &rows, const QString &name, const QString &text);
-    void logOpcChange(const QString &name, const QString &text);
-    bool orderDependsOn(int column) const;
-    void restartCheckTimer();
+    void loadQueuedRows();
 };
 
 #endif // INTERNAL_FUNCTIONS_H

@@ -2,6 +2,7 @@
 
 #include "internal_functions.h"
 #include "mysqltablemodelresult.h"
+#include "tagstore.h"
 #include "ui_mainwindow.h"
 
 #include <QClipboard>
@@ -9,7 +10,6 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QSqlError>
 #include <QTableView>
 #include <QTimer>
 
@@ -22,18 +22,15 @@ constexpr int kCloseDelayMs = 2000;
 
 const char kLinkText[] = "<a href=\"https://varnholt.example/tagbridge\">varnholt.example</a>";
 
-// The tags table's columns by position: header text, share of the usable view
-// width in percent, and whether the operator may edit the column.
-struct TagsColumn {
-    const char *header;
+// The tags table's columns by position: share of the usable view width in
+// percent, and whether the operator may edit the column.
+struct ColumnLook {
     int widthPercent;
     bool editable;
 };
-const TagsColumn kTagsColumns[] = {
-    {"id", 10, false},  {"number", 10, true},      {"key", 15, false},  {"value", 20, true},
-    {"type", 5, false}, {"description", 34, true}, {"format", 6, true},
+const ColumnLook kColumnLooks[kTagsColumnCount] = {
+    {10, false}, {10, true}, {15, false}, {20, true}, {5, false}, {34, true}, {6, true},
 };
-constexpr int kTagsColumnCount = int(sizeof(kTagsColumns) / sizeof(kTagsColumns[0]));
 constexpr int kSortColumn = 1; // "number"
 const QSize kTableViewSize(1000, 260);
 
@@ -68,6 +65,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    delete m_core;
     delete ui;
 }
 
@@ -110,7 +108,7 @@ void MainWindow::startGateway()
     m_core->InitSQL();
     const bool tableEnable = m_core->m_sqlConfig[QStringLiteral("table_enable")].toBool();
     const auto table = buildTableView(QStringLiteral("tags").toLower(), tableEnable);
-    m_core->m_tableModel = table.first;
+    m_model = table.first;
     m_view = table.second;
     ui->vlTables->addWidget(m_view, 36);
     m_view->update();
@@ -122,14 +120,9 @@ void MainWindow::startGateway()
 QPair<MySqlTableModelResult *, QTableView *> MainWindow::buildTableView(const QString &tableName,
                                                                         bool)
 {
-    auto *model = new MySqlTableModelResult(this, m_core->m_db);
-    model->setTable(tableName);
-    model->setEditStrategy(QSqlTableModel::OnManualSubmit);
-    model->select();
-    for (int column = 0; column < kTagsColumnCount; ++column)
-        model->setHeaderData(column, Qt::Horizontal,
-                             QString::fromLatin1(kTagsColumns[column].header).toLower(),
-                             Qt::EditRole);
+    Q_UNUSED(tableName) // the store keeps the one table of tags
+    auto *model = new MySqlTableModelResult(this);
+    followTagStore(model);
     model->sort(kSortColumn, Qt::AscendingOrder);
 
     auto *view = new QTableView(this);
@@ -144,6 +137,18 @@ QPair<MySqlTableModelResult *, QTableView *> MainWindow::buildTableView(const QS
     return {model, view};
 }
 
+// The model shows the rows the store reports, row by row as they change.
+void MainWindow::followTagStore(MySqlTableModelResult *model)
+{
+    const TagStore *store = m_core->tagStore();
+    if (!store)
+        return;
+    connect(store, &TagStore::rowsChanged, model, &MySqlTableModelResult::applyRows);
+    connect(store, &TagStore::rowsRemoved, model, &MySqlTableModelResult::removeRowsById);
+    connect(store, &TagStore::availabilityChanged, this, &MainWindow::slot_SQL_availabilityChanged);
+    connect(store, &TagStore::cellEditRefused, this, &MainWindow::slot_SQL_cellEditRefused);
+}
+
 void MainWindow::setUpTableView(QTableView *view)
 {
     view->setFixedSize(kTableViewSize);
@@ -152,7 +157,7 @@ void MainWindow::setUpTableView(QTableView *view)
     const int usableWidth = view->width() * 9 / 10;
     for (int column = 0; column < kTagsColumnCount; ++column)
         view->horizontalHeader()->resizeSection(
-            column, usableWidth * kTagsColumns[column].widthPercent / 100);
+            column, usableWidth * kColumnLooks[column].widthPercent / 100);
     view->horizontalHeader()->setStretchLastSection(true);
     view->verticalHeader()->hide();
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -175,16 +180,17 @@ void MainWindow::slot_view_clicked(const QModelIndex &index)
         return;
     const QString text = index.data(Qt::DisplayRole).toString();
     const int column = current.column();
-    if (column < kTagsColumnCount && !kTagsColumns[column].editable)
+    if (column < kTagsColumnCount && !kColumnLooks[column].editable)
         return;
-    m_editIndex = index;
+    m_editId = m_model->idOfRow(index.row());
+    m_editColumn = index.column();
     ui->txtEdit->setText(text);
     ui->frEdit->show();
 }
 
 void MainWindow::slot_TableSelectionClicked(int logicalIndex)
 {
-    m_core->m_tableModel->sort(logicalIndex, Qt::AscendingOrder);
+    m_model->sort(logicalIndex, Qt::AscendingOrder);
 }
 
 void MainWindow::slot_CloseWhenJsonBad()
@@ -207,17 +213,36 @@ void MainWindow::on_btnClean_clicked()
     ui->plainTextEdit->clear();
 }
 
-// A write the database refuses is reported and undone, so the view never shows
-// an edit that was not stored.
+// The edit goes to the row the frame was opened on, through the store like a
+// client's value; the view shows it once the database holds it.
 void MainWindow::on_btnApply_clicked()
 {
-    MySqlTableModelResult *model = m_core->m_tableModel;
-    model->setData(m_editIndex, QVariant(ui->txtEdit->text()), Qt::EditRole);
-    if (!model->submitAll()) {
-        m_core->writeLog(QStringLiteral("mainwindow.cpp"), __LINE__, QString::fromUtf8(Q_FUNC_INFO),
-                         QStringLiteral("critical"),
-                         QStringLiteral("SQL write-back refused: ") + model->lastError().text());
-        model->revertAll();
-    }
     ui->frEdit->hide();
+    if (!m_databaseAvailable)
+        refuseEdit(QStringLiteral("База данных недоступна."));
+    else if (m_model->rowOfId(m_editId) < 0)
+        refuseEdit(QStringLiteral("Строка удалена из таблицы."));
+    else
+        m_core->editCell(m_editId, m_editColumn, ui->txtEdit->text());
+}
+
+void MainWindow::refuseEdit(const QString &reason)
+{
+    m_core->writeLog(QStringLiteral("mainwindow.cpp"), __LINE__, QString::fromUtf8(Q_FUNC_INFO),
+                     QStringLiteral("critical"),
+                     QStringLiteral("SQL write-back refused: ") + reason);
+    m_core->showMessageBox(QStringLiteral("Изменение не сохранено!"), reason);
+}
+
+void MainWindow::slot_SQL_availabilityChanged(bool available)
+{
+    m_databaseAvailable = available;
+}
+
+// The view keeps what the database holds.
+void MainWindow::slot_SQL_cellEditRefused(qint64, const QString &error)
+{
+    m_core->writeLog(QStringLiteral("mainwindow.cpp"), __LINE__, QString::fromUtf8(Q_FUNC_INFO),
+                     QStringLiteral("critical"),
+                     QStringLiteral("SQL write-back refused: ") + error);
 }

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPair>
+#include <QPointer>
 
 class QClipboard;
 class QTableView;
@@ -37,18 +38,27 @@ private slots:
     void on_pushButton_2_clicked();
     void on_btnClean_clicked();
     void on_btnApply_clicked();
+    void slot_SQL_availabilityChanged(bool available);
+    void slot_SQL_cellEditRefused(qint64 id, const QString &error);
 
 private:
     void setUpFonts();
     void setUpLinkLabel(const QFont &font);
     void startGateway();
     void setUpTableView(QTableView *view);
+    void followTagStore(MySqlTableModelResult *model);
+    void refuseEdit(const QString &reason);
 
     Ui::MainWindow *ui;
     cInternalFunctions *m_core = nullptr;
     QTableView *m_view = nullptr;
+    MySqlTableModelResult *m_model = nullptr;
     QClipboard *m_clipboard = nullptr;
-    QModelIndex m_editIndex;
+    // The cell the edit frame was opened on, by its row's id, so the edit
+    // lands there whatever the view does meanwhile.
+    qint64 m_editId = -1;
+    int m_editColumn = -1;
+    bool m_databaseAvailable = false;
 };
 
 #endif // MAINWINDOW_H

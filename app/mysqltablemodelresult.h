@@ -1,19 +1,49 @@
 #ifndef MYSQLTABLEMODELRESULT_H
 #define MYSQLTABLEMODELRESULT_H
 
-#include <QSqlDatabase>
-#include <QSqlTableModel>
+#include "tagrow.h"
 
-// The model of the tags table: QSqlTableModel's values, edits and sorting, with
-// every cell drawn centred and black.
-class MySqlTableModelResult : public QSqlTableModel
+#include <QAbstractTableModel>
+#include <QHash>
+
+// The window's model of the tags table: the rows the tag store reports, kept
+// in the order the view asked for and refreshed row by row, with every cell
+// drawn centred and black. It runs no SQL; edits go through the store.
+class MySqlTableModelResult : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
-    MySqlTableModelResult(QObject *parent, QSqlDatabase db);
+    explicit MySqlTableModelResult(QObject *parent = nullptr);
 
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     Q_INVOKABLE QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // The id of a row, and the row of an id (-1 when no row has it).
+    qint64 idOfRow(int row) const;
+    int rowOfId(qint64 id) const;
+
+public slots:
+    void applyRows(const TagRows &rows);
+    void removeRowsById(const TagRowIds &ids);
+
+private:
+    bool inOrder(const TagRow &a, const TagRow &b) const;
+    int placeFor(const TagRow &row) const;
+    void applyRow(const TagRow &row);
+    void resetWith(const TagRows &rows);
+    void removeAt(int row);
+
+    TagRows m_rows;
+    int m_sortColumn = kIdColumn;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    // Rebuilt after rows came or went; changed rows keep their places.
+    mutable QHash<qint64, int> m_rowOfId;
+    mutable bool m_rowOfIdValid = false;
 };
 
 #endif // MYSQLTABLEMODELRESULT_H

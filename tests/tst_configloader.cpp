@@ -68,8 +68,6 @@ void TestConfigLoader::validFilesLoadWithoutDialogs()
     QVERIFY(ok);
     QVERIFY(catcher.boxes.isEmpty());
     QCOMPARE(core.m_settings["opcua_port"].toInt(), 4840);
-    QCOMPARE(core.m_pendingNotification, QStringLiteral("delete_tags_notf"));
-    QCOMPARE(core.m_pendingPayload, QStringLiteral("1"));
     QVERIFY(!core.m_ready);
 }
 

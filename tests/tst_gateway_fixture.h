@@ -81,9 +81,6 @@ struct Gateway {
         core->InitOPC();
         startupConsole = ConsoleCapture::take();
     }
-    // The gateway itself never stops its server; the tests do, so that servers
-    // of finished cases stop serving.
-    ~Gateway() { delete core->m_opcServer; }
 
     QStringList log() const { return paneLines(pane); }
     QStringList tagNames() const { return liveTagNames(*core); }

@@ -7,12 +7,14 @@
 #include "mysqltablemodelresult.h"
 #include "quavalueconverter.h"
 #include "support/tagstable.h"
+#include "tagstore.h"
 #include "tst_gateway_fixture.h"
 
 #include <open62541/client_subscriptions.h>
 
 #include <QJsonArray>
 #include <QSqlError>
+#include <QSqlQuery>
 
 namespace SyncFixture
 {
@@ -128,10 +130,11 @@ private:
     QVariantList m_values;
 };
 
-// The gateway core as the window starts it: OPC UA, then SQL, then the
-// window's model over the tags table sorted by "number", handed to the core.
+// The gateway core as the window starts it: OPC UA, then SQL, and a model of
+// the tags table that follows the store like the window's, sorted by "number".
 struct SyncGateway {
-    SyncGateway(const QJsonObject &sqlConfig, const QByteArray &tagsJson, bool ready = true)
+    explicit SyncGateway(const QJsonObject &sqlConfig,
+                         const QByteArray &tagsJson = SyncFixture::tagsFile())
         : port(freeLoopbackPort())
     {
         TestSettings::clear();
@@ -148,38 +151,19 @@ struct SyncGateway {
         core = std::make_unique<cInternalFunctions>(&pane, &loaded);
         core->InitOPC();
         core->InitSQL();
-        model = std::make_unique<MySqlTableModelResult>(nullptr, core->m_db);
-        model->setTable("tags");
-        model->setEditStrategy(QSqlTableModel::OnManualSubmit);
-        model->select();
-        model->sort(1, Qt::AscendingOrder);
-        core->m_tableModel = model.get();
-        core->m_ready = ready;
-        QObject::connect(core.get(), &cInternalFunctions::sql_updated, core.get(),
-                         [this] { ++sqlUpdated; });
-        QObject::connect(
-            core->m_db.driver(),
-            QOverload<const QString &, QSqlDriver::NotificationSource, const QVariant &>::of(
-                &QSqlDriver::notification),
-            core.get(),
-            [this](const QString &channel, QSqlDriver::NotificationSource,
-                   const QVariant &payload) {
-                notifications << channel + '|' + payload.toString();
-            });
+        if (const TagStore *store = core->tagStore()) {
+            QObject::connect(store, &TagStore::rowsChanged, &model,
+                             &MySqlTableModelResult::applyRows);
+            QObject::connect(store, &TagStore::rowsRemoved, &model,
+                             &MySqlTableModelResult::removeRowsById);
+        }
+        model.sort(1);
+        core->m_ready = true;
     }
-    ~SyncGateway()
-    {
-        const QString connection = core->m_db.connectionName();
-        delete core->m_opcServer;
-        model.reset();
-        core.reset();
-        QSqlDatabase::removeDatabase(connection);
-    }
-
-    // Runs the first load at once instead of two seconds after the start.
-    void loadNow() { QMetaObject::invokeMethod(core.get(), "slot_iTimerCheckSQL"); }
+    ~SyncGateway() { core.reset(); }
 
     QStringList log() const { return paneLines(pane); }
+    int logCount(const QString &containing) const { return log().filter(containing).count(); }
     QStringList tagNames() const { return liveTagNames(*core); }
     QVariant tagValue(const QString &name)
     {
@@ -187,13 +171,16 @@ struct SyncGateway {
         core->findTagValue(name, value);
         return value;
     }
+    // The window's text of a cell of the row with this id.
+    QString shown(qint64 id, int column) const
+    {
+        return model.index(model.rowOfId(id), column).data().toString();
+    }
 
     const quint16 port;
     QPlainTextEdit pane;
+    MySqlTableModelResult model;
     std::unique_ptr<cInternalFunctions> core;
-    std::unique_ptr<MySqlTableModelResult> model;
-    int sqlUpdated = 0;
-    QStringList notifications; // "channel|payload", as the driver delivered them
 };
 
 // The core's debug lines on Qt's output, with their message only.

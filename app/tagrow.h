@@ -1,0 +1,44 @@
+#ifndef TAGROW_H
+#define TAGROW_H
+
+#include <QMetaType>
+#include <QString>
+#include <QVector>
+
+// The tags table's columns by position.
+enum TagsColumn {
+    kIdColumn = 0,
+    kNumberColumn,
+    kKeyColumn,
+    kValueColumn,
+    kTypeColumn,
+    kDescriptionColumn,
+    kFormatColumn,
+    kTagsColumnCount
+};
+
+// One row of the tags table as the texts of its seven columns. The tag store
+// and the window hold the same rows; copies share their texts.
+struct TagRow {
+    qint64 id = 0;
+    QString number;
+    QString key;
+    QString value;
+    QString type;
+    QString description;
+    QString format;
+
+    QString cell(int column) const;
+    void setCell(int column, const QString &text);
+    bool operator==(const TagRow &other) const;
+    bool operator!=(const TagRow &other) const { return !(*this == other); }
+};
+
+using TagRows = QVector<TagRow>;
+using TagRowIds = QVector<qint64>;
+
+Q_DECLARE_METATYPE(TagRow)
+Q_DECLARE_METATYPE(TagRows)
+Q_DECLARE_METATYPE(TagRowIds)
+
+#endif // TAGROW_H

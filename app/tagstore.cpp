@@ -1,0 +1,742 @@
+#include "tagstore.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+#include <algorithm>
+
+namespace
+{
+
+// The core gets the rows this long after the start, whatever arrives before.
+constexpr int kFirstLoadDelayMs = 2000;
+// Notifications arriving within this window are read with one statement.
+constexpr int kNotifyWindowMs = 20;
+// A lost database is tried again after growing pauses, never longer than this.
+constexpr int kFirstRetryMs = 250;
+constexpr int kMaxRetryMs = 4000;
+// The connection is looked at every second; when no statement ran for this
+// long, a cheap one proves the server still answers.
+constexpr int kCheckIntervalMs = 1000;
+constexpr int kIdleProbeMs = 5000;
+// Ids per statement when notified rows are read.
+constexpr int kIdsPerSelect = 1000;
+// Large reads report their progress at most this often.
+constexpr int kProgressIntervalMs = 1000;
+
+// Every wait on the database is bounded, so a dead peer is noticed within
+// about ten seconds; the GUI never waits for it anyway.
+const char kPostgresOptions[] = "connect_timeout=5;keepalives=1;keepalives_idle=5;"
+                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=10000";
+const char kPostgresSession[] = "SET statement_timeout = 10000; SET client_min_messages = warning";
+const char kSqliteOptions[] = "QSQLITE_BUSY_TIMEOUT=1000";
+const char kOdbcOptions[] = "SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=10";
+
+const char *const kNotificationChannels[] = {"insert_tags_notf", "update_tags_notf",
+                                             "delete_tags_notf"};
+
+// Row-level triggers announce every insert, update and delete; they replace
+// rules of the same names, which would evaluate column defaults a second time
+// and so announce ids the rows never got.
+struct NotifyTrigger {
+    const char *channel;
+    const char *name;
+    const char *event;
+    const char *payload;
+};
+const NotifyTrigger kNotifyTriggers[] = {
+    {"insert_tags_notf", "some_notify_rule1", "INSERT", "NEW.id::text"},
+    {"update_tags_notf", "some_notify_rule2", "UPDATE", "NEW.id::text"},
+    {"delete_tags_notf", "some_notify_rule3", "DELETE", "'deleted'::text"},
+};
+
+QString notifyTriggerStatements(const NotifyTrigger &trigger, const QString &table)
+{
+    const QString function = QStringLiteral("gateway_%1").arg(QLatin1String(trigger.channel));
+    return QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
+                          "$$BEGIN PERFORM pg_notify('%2'::text, %3); RETURN NULL; END$$; "
+                          "DROP RULE IF EXISTS %4 ON %5; DROP TRIGGER IF EXISTS %4 ON %5; "
+                          "CREATE TRIGGER %4 AFTER %6 ON %5 FOR EACH ROW EXECUTE FUNCTION %1();")
+        .arg(function, QLatin1String(trigger.channel), QLatin1String(trigger.payload),
+             QLatin1String(trigger.name), table, QLatin1String(trigger.event));
+}
+
+// ODBC reads ';' as the end of a value and braces as quotes, so a value holding
+// any of them is wrapped in braces with its closing braces doubled; plain values
+// stay exactly as written.
+QString odbcValue(const QString &value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
+        !value.contains(QLatin1Char('}')))
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') + escaped + QLatin1Char('}');
+}
+
+// The column parts are pasted as they stand, empty ones keeping their spaces.
+QString createTableStatement(const QJsonObject &table)
+{
+    QStringList columns;
+    for (const QJsonValue &entry : table[QLatin1String("Columns")].toArray()) {
+        const QJsonObject column = entry.toObject();
+        columns << QStringList{column[QLatin1String("Name")].toString(),
+                               column[QLatin1String("Type")].toString(),
+                               column[QLatin1String("AutoIncrement")].toString(),
+                               column[QLatin1String("Null")].toString()}
+                       .join(QLatin1Char(' '));
+    }
+    QString statement = QStringLiteral("CREATE TABLE ") +
+                        table[QLatin1String("TableName")].toString() + QStringLiteral(" (") +
+                        columns.join(QStringLiteral(", "));
+    if (!columns.isEmpty())
+        statement += QLatin1Char(' ');
+    const QString primaryKey = table[QLatin1String("PrimaryKey")].toString();
+    if (primaryKey.isEmpty())
+        return statement + QLatin1Char(')');
+    return statement + QStringLiteral(",PRIMARY KEY (") + primaryKey + QStringLiteral(" ))");
+}
+
+QString idList(const QList<qint64> &ids)
+{
+    QStringList texts;
+    texts.reserve(ids.size());
+    for (const qint64 id : ids)
+        texts << QString::number(id);
+    return texts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+const char *const TagStore::kInitSqlFunction = "void cInternalFunctions::InitSQL()";
+
+QString TagStore::odbcConnectionString(const QJsonObject &config)
+{
+    const auto value = [&config](const char *key) {
+        return odbcValue(config[QLatin1String(key)].toString());
+    };
+    return QStringLiteral("DRIVER={SQL Server};SERVER=") + value("database_path") +
+           QStringLiteral(";DATABASE=") + value("database_name") + QStringLiteral(";UID=") +
+           value("database_user") + QStringLiteral(";PWD=") + value("database_password") +
+           QStringLiteral(";WSID=.");
+}
+
+TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
+    : m_config(sqlConfig), m_applicationDir(applicationDir),
+      m_type(sqlConfig[QLatin1String("database_type")].toString()),
+      m_firstLoadTimer(new QTimer(this)), m_notifyTimer(new QTimer(this)),
+      m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this))
+{
+    qRegisterMetaType<TagRows>();
+    qRegisterMetaType<TagRowIds>();
+    m_firstLoadTimer->setSingleShot(true);
+    m_firstLoadTimer->setInterval(kFirstLoadDelayMs);
+    connect(m_firstLoadTimer, &QTimer::timeout, this, &TagStore::firstLoad);
+    m_notifyTimer->setSingleShot(true);
+    m_notifyTimer->setInterval(kNotifyWindowMs);
+    connect(m_notifyTimer, &QTimer::timeout, this, &TagStore::loadNotifiedRows);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &TagStore::retry);
+    m_checkTimer->setInterval(kCheckIntervalMs);
+    connect(m_checkTimer, &QTimer::timeout, this, &TagStore::checkConnection);
+    m_pollTimer->setInterval(m_config[QLatin1String("sql_poll_interval_ms")].toInt());
+    connect(m_pollTimer, &QTimer::timeout, this, &TagStore::poll);
+}
+
+void TagStore::log(const QString &level, const QString &message, const char *function)
+{
+    emit logLine(level, QString::fromUtf8(function), message);
+}
+
+void TagStore::start()
+{
+    m_firstLoadTimer->start();
+    if (!configureConnection() || !openConnection()) {
+        log(QStringLiteral("critical"), QStringLiteral("InitSQL - ERROR! DataBase NOT Open!"),
+            kInitSqlFunction);
+        // An unknown database type never opens; any other is tried again.
+        if (m_db.isValid()) {
+            m_outageLogged = true;
+            scheduleRetry();
+        }
+        return;
+    }
+    onOpened();
+}
+
+// Sets m_db up for the database type of sql.json; an unknown type leaves it
+// invalid.
+bool TagStore::configureConnection()
+{
+    const auto text = [this](const char *key) { return m_config[QLatin1String(key)].toString(); };
+    if (m_type == QLatin1String("SQLLITE")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), text("database_name"));
+        m_db.setDatabaseName(m_applicationDir + text("database_localpath"));
+        m_db.setConnectOptions(QLatin1String(kSqliteOptions));
+    } else if (m_type == QLatin1String("MSSQL")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"));
+        m_db.setDatabaseName(odbcConnectionString(m_config));
+        m_db.setConnectOptions(QLatin1String(kOdbcOptions));
+    } else if (m_type == QLatin1String("POSTGRESQL")) {
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), text("database_name"));
+        m_db.setHostName(text("database_path"));
+        m_db.setDatabaseName(text("database_name"));
+        m_db.setPort(m_config[QLatin1String("database_port")].toInt());
+        m_db.setUserName(text("database_user"));
+        m_db.setPassword(text("database_password"));
+        m_db.setConnectOptions(QLatin1String(kPostgresOptions));
+    }
+    m_connectionName = m_db.connectionName();
+    if (!m_db.isValid())
+        return false;
+    connect(m_db.driver(),
+            QOverload<const QString &, QSqlDriver::NotificationSource, const QVariant &>::of(
+                &QSqlDriver::notification),
+            this, &TagStore::onNotification);
+    return true;
+}
+
+// A connection opened again after an outage listens again; the first one
+// does so once its tables exist.
+bool TagStore::openConnection()
+{
+    m_db.close();
+    if (!m_db.open())
+        return false;
+    if (m_opened)
+        prepareConnection();
+    return true;
+}
+
+// Every opened connection gets its statement timeout, keeps the server's
+// notices to itself, and listens.
+void TagStore::prepareConnection()
+{
+    if (m_type == QLatin1String("POSTGRESQL"))
+        exec(QLatin1String(kPostgresSession));
+    for (const char *channel : kNotificationChannels)
+        m_db.driver()->subscribeToNotification(QLatin1String(channel));
+}
+
+// The first open: the configured tables, the notifications, the rows.
+void TagStore::onOpened()
+{
+    m_opened = true;
+    prepareConnection();
+    createTables();
+    log(QStringLiteral("info"), QStringLiteral("InitSQL - OK!"), kInitSqlFunction);
+    const QSqlRecord record = m_db.record(QStringLiteral("tags"));
+    for (int column = 0; column < record.count(); ++column)
+        m_fieldNames << m_db.driver()->escapeIdentifier(record.fieldName(column),
+                                                        QSqlDriver::FieldName);
+    if (m_fieldNames.size() > kValueColumn) {
+        m_idField = m_fieldNames.at(kIdColumn);
+        m_valueField = m_fieldNames.at(kValueColumn);
+    }
+    m_available = true;
+    m_outageLogged = false;
+    m_retryDelayMs = 0;
+    emit availabilityChanged(true);
+    m_checkTimer->start();
+    if (m_pollTimer->interval() > 0)
+        m_pollTimer->start();
+    reloadTable(false);
+}
+
+// On later starts the tables exist already, so a refused CREATE TABLE is
+// expected and stays silent.
+void TagStore::createTables()
+{
+    for (const QJsonValue &entry : m_config[QLatin1String("Tables")].toArray()) {
+        const QJsonObject table = entry.toObject();
+        exec(createTableStatement(table));
+        createNotifyTriggers(table[QLatin1String("TableName")].toString());
+    }
+}
+
+// Only PostgreSQL knows triggers of this kind; the other databases refuse
+// them at every start.
+void TagStore::createNotifyTriggers(const QString &tableName)
+{
+    for (const NotifyTrigger &trigger : kNotifyTriggers) {
+        if (!exec(notifyTriggerStatements(trigger, tableName)).isActive())
+            log(QStringLiteral("critical"),
+                QStringLiteral("InitSQL %1 - ERROR!").arg(QLatin1String(trigger.channel)),
+                kInitSqlFunction);
+    }
+}
+
+QSqlQuery TagStore::exec(const QString &statement)
+{
+    QSqlQuery query(m_db);
+    query.exec(statement);
+    m_sinceStatement.start();
+    return query;
+}
+
+void TagStore::shutdown(QThread *mainThread)
+{
+    for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer})
+        timer->stop();
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (!m_connectionName.isNull())
+        QSqlDatabase::removeDatabase(m_connectionName);
+    moveToThread(mainThread);
+}
+
+// ---- Rows
+
+// The whole table, each row's columns by position. Large tables report their
+// progress while they are read.
+bool TagStore::readAllRows(TagRows &rows)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    const bool ok = query.exec(QStringLiteral("SELECT * FROM tags"));
+    m_sinceStatement.start();
+    if (!ok) {
+        if (isTransient(query.lastError()))
+            enterOutage(query.lastError().text().simplified());
+        return false;
+    }
+    const int columns = query.record().count();
+    QElapsedTimer sinceProgress;
+    sinceProgress.start();
+    while (query.next()) {
+        readRow(query, columns, rows);
+        if (sinceProgress.elapsed() >= kProgressIntervalMs) {
+            sinceProgress.restart();
+            log(QStringLiteral("info"),
+                QStringLiteral("Reading the tags table: %1 rows so far").arg(rows.size()),
+                Q_FUNC_INFO);
+        }
+    }
+    return true;
+}
+
+bool TagStore::readRowsById(const QList<qint64> &ids, TagRows &rows)
+{
+    for (int first = 0; first < ids.size(); first += kIdsPerSelect) {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        const bool ok = query.exec(QStringLiteral("SELECT * FROM tags WHERE %1 IN (%2)")
+                                       .arg(m_idField, idList(ids.mid(first, kIdsPerSelect))));
+        m_sinceStatement.start();
+        if (!ok) {
+            if (isTransient(query.lastError()))
+                enterOutage(query.lastError().text().simplified());
+            return false;
+        }
+        const int columns = query.record().count();
+        while (query.next())
+            readRow(query, columns, rows);
+    }
+    return true;
+}
+
+// A row without an integer id cannot be told apart from others, so it is
+// left out.
+void TagStore::readRow(const QSqlQuery &query, int columns, TagRows &rows) const
+{
+    bool isNumber = false;
+    TagRow row;
+    row.id = query.value(kIdColumn).toLongLong(&isNumber);
+    if (!isNumber)
+        return;
+    for (int column = kNumberColumn; column < std::min<int>(columns, kTagsColumnCount); ++column)
+        row.setCell(column, query.value(column).toString());
+    rows.append(row);
+}
+
+void TagStore::holdRow(const TagRow &row)
+{
+    const auto held = m_rows.constFind(row.id);
+    if (held != m_rows.constEnd() && held->key != row.key)
+        m_idsByKey[held->key].removeOne(row.id);
+    if (held == m_rows.constEnd() || held->key != row.key) {
+        QVector<qint64> &ids = m_idsByKey[row.key];
+        ids.insert(std::lower_bound(ids.begin(), ids.end(), row.id), row.id);
+    }
+    m_rows.insert(row.id, row);
+}
+
+void TagStore::dropRow(qint64 id)
+{
+    const auto held = m_rows.find(id);
+    if (held == m_rows.end())
+        return;
+    QVector<qint64> &ids = m_idsByKey[held->key];
+    ids.removeOne(id);
+    if (ids.isEmpty())
+        m_idsByKey.remove(held->key);
+    m_rows.erase(held);
+}
+
+// Reads the whole table and hands on what changed: to the window every new,
+// changed and removed row; to the core the new and changed rows, or every
+// row when a deletion asks for all of them.
+void TagStore::reloadTable(bool allRowsToCore)
+{
+    TagRows rows;
+    if (!readAllRows(rows))
+        return;
+    QSet<qint64> gone;
+    gone.reserve(m_rows.size());
+    for (auto held = m_rows.constBegin(); held != m_rows.constEnd(); ++held)
+        gone.insert(held.key());
+    TagRows changed;
+    for (const TagRow &row : qAsConst(rows)) {
+        gone.remove(row.id);
+        const auto held = m_rows.constFind(row.id);
+        if (held != m_rows.constEnd() && *held == row)
+            continue;
+        holdRow(row);
+        changed.append(row);
+    }
+    TagRowIds removed;
+    for (const qint64 id : qAsConst(gone)) {
+        dropRow(id);
+        removed.append(id);
+    }
+    m_rowsRead = true;
+    if (!changed.isEmpty())
+        emit rowsChanged(changed);
+    if (!removed.isEmpty())
+        emit rowsRemoved(removed);
+    handToCore(allRowsToCore ? rows : changed);
+    if (m_firstLoadDue && !m_firstLoadDone)
+        firstLoad();
+    scheduleFlush();
+}
+
+// Before the first load the core gets nothing: that load hands it every row.
+// A row whose key has a client's value waiting is older than its tag.
+void TagStore::handToCore(const TagRows &rows)
+{
+    if (!m_firstLoadDone)
+        return;
+    TagRows current;
+    current.reserve(rows.size());
+    for (const TagRow &row : rows)
+        if (!m_pendingValues.contains(row.key))
+            current.append(row);
+    if (!current.isEmpty())
+        emit tagRowsRead(current);
+}
+
+void TagStore::firstLoad()
+{
+    m_firstLoadDue = true;
+    if (!m_rowsRead)
+        return;
+    m_firstLoadDone = true;
+    TagRows rows;
+    rows.reserve(m_rows.size());
+    for (const TagRow &row : qAsConst(m_rows))
+        rows.append(row);
+    // In the window's order, so the first of several rows with one key is
+    // the one the operator sees first.
+    std::sort(rows.begin(), rows.end(), [](const TagRow &a, const TagRow &b) {
+        const int byNumber = a.number.compare(b.number);
+        return byNumber != 0 ? byNumber < 0 : a.id < b.id;
+    });
+    handToCore(rows);
+}
+
+// ---- Notifications and polling
+
+void TagStore::onNotification(const QString &channel, QSqlDriver::NotificationSource,
+                              const QVariant &payload)
+{
+    if (channel == QLatin1String("delete_tags_notf")) {
+        m_notifiedDelete = true;
+    } else if (channel == QLatin1String("insert_tags_notf") ||
+               channel == QLatin1String("update_tags_notf")) {
+        bool isNumber = false;
+        const qint64 id = payload.toString().toLongLong(&isNumber);
+        if (!isNumber)
+            return;
+        m_notifiedIds.insert(id);
+    } else {
+        return;
+    }
+    if (!m_notifyTimer->isActive())
+        m_notifyTimer->start();
+}
+
+// The rows notified within one short window, read with one statement; a
+// deletion has every row read again instead, once for the whole window.
+void TagStore::loadNotifiedRows()
+{
+    if (!m_available || !m_rowsRead)
+        return;
+    if (m_notifiedDelete) {
+        m_notifiedDelete = false;
+        m_notifiedIds.clear();
+        reloadTable(true);
+        return;
+    }
+    const QList<qint64> ids = m_notifiedIds.values();
+    m_notifiedIds.clear();
+    TagRows rows;
+    if (!readRowsById(ids, rows))
+        return;
+    TagRows changed;
+    for (const TagRow &row : qAsConst(rows)) {
+        const auto held = m_rows.constFind(row.id);
+        if (held != m_rows.constEnd() && *held == row)
+            continue; // the echo of the store's own write
+        holdRow(row);
+        changed.append(row);
+    }
+    if (changed.isEmpty())
+        return;
+    emit rowsChanged(changed);
+    handToCore(changed);
+}
+
+void TagStore::poll()
+{
+    if (m_available && m_rowsRead)
+        reloadTable(false);
+}
+
+// ---- Client writes
+
+void TagStore::writeValue(const QString &key, const QString &text)
+{
+    if (!m_pendingValues.contains(key))
+        m_pendingKeys.append(key);
+    m_pendingValues.insert(key, text);
+    scheduleFlush();
+}
+
+// The writes already queued for this thread arrive first, so one flush takes
+// all of them.
+void TagStore::scheduleFlush()
+{
+    if (m_flushScheduled || m_pendingKeys.isEmpty())
+        return;
+    m_flushScheduled = true;
+    QMetaObject::invokeMethod(this, &TagStore::flushWrites, Qt::QueuedConnection);
+}
+
+// Writes the pending values in one transaction. When the database refuses
+// one, each key is written again on its own, so only the refused ones are
+// reported and dropped. While the database is unreachable everything stays
+// pending.
+void TagStore::flushWrites()
+{
+    m_flushScheduled = false;
+    if (!m_available || !m_rowsRead || m_pendingKeys.isEmpty())
+        return;
+    const QStringList keys = m_pendingKeys;
+    QSqlError error;
+    if (writeKeys(keys, error)) {
+        reportStored(keys);
+        return;
+    }
+    if (isTransient(error)) {
+        enterOutage(error.text().simplified());
+        return;
+    }
+    for (const QString &key : keys) {
+        if (writeKeys({key}, error)) {
+            reportStored({key});
+        } else if (isTransient(error)) {
+            enterOutage(error.text().simplified());
+            return;
+        } else {
+            m_pendingKeys.removeOne(key);
+            m_pendingValues.remove(key);
+            emit valueRefused(key, error.text().simplified());
+        }
+    }
+}
+
+bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
+{
+    int rowCount = 0;
+    for (const QString &key : keys)
+        rowCount += m_idsByKey.value(key).size();
+    const bool inTransaction = rowCount > 1 && m_db.transaction();
+    QSqlQuery update(m_db);
+    bool ok = update.prepare(
+        QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?").arg(m_valueField, m_idField));
+    for (auto key = keys.cbegin(); ok && key != keys.cend(); ++key) {
+        const QString text = m_pendingValues.value(*key);
+        for (const qint64 id : m_idsByKey.value(*key)) {
+            update.bindValue(0, text);
+            update.bindValue(1, id);
+            if (!(ok = update.exec()))
+                break;
+        }
+    }
+    m_sinceStatement.start();
+    if (!ok)
+        error = update.lastError();
+    if (inTransaction) {
+        if (ok && !m_db.commit()) {
+            ok = false;
+            error = m_db.lastError();
+        }
+        if (!ok)
+            m_db.rollback();
+    }
+    return ok;
+}
+
+// The written rows now hold the values: the window shows them, the core logs
+// them; their notifications will find nothing new.
+void TagStore::reportStored(const QStringList &keys)
+{
+    TagRows written;
+    for (const QString &key : keys) {
+        const QString text = m_pendingValues.take(key);
+        m_pendingKeys.removeOne(key);
+        const QVector<qint64> ids = m_idsByKey.value(key);
+        for (const qint64 id : ids) {
+            TagRow &row = m_rows[id];
+            row.value = text;
+            written.append(row);
+        }
+        emit valueStored(key, text, ids.size());
+    }
+    if (!written.isEmpty())
+        emit rowsChanged(written);
+}
+
+void TagStore::editCell(qint64 id, int column, const QString &text)
+{
+    if (!m_available) {
+        emit cellEditRefused(id, tr("the database is not reachable"));
+        return;
+    }
+    flushWrites();
+    QSqlQuery update(m_db);
+    update.prepare(QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?")
+                       .arg(m_fieldNames.value(column), m_idField));
+    update.bindValue(0, text);
+    update.bindValue(1, id);
+    const bool ok = update.exec() && update.numRowsAffected() > 0;
+    m_sinceStatement.start();
+    if (!ok) {
+        const QSqlError error = update.lastError();
+        if (isTransient(error))
+            enterOutage(error.text().simplified());
+        emit cellEditRefused(id, error.isValid() ? error.text().simplified()
+                                                 : tr("the row is no longer in the table"));
+        return;
+    }
+    TagRows rows;
+    if (!readRowsById({id}, rows) || rows.isEmpty())
+        return;
+    holdRow(rows.first());
+    emit rowsChanged(rows);
+    handToCore(rows);
+}
+
+void TagStore::runDeveloperStatement(const QString &statement)
+{
+    const bool ok = exec(statement).isActive();
+    QMessageLogger().debug() << (ok ? "OK" : "ERROR") << statement;
+    // Without notifications the table is read again, so the window and the
+    // tags follow the statement.
+    if (ok && m_type != QLatin1String("POSTGRESQL") && m_rowsRead)
+        reloadTable(false);
+}
+
+// ---- Faults
+
+// A lost connection, a lock held by another connection, a timeout: the
+// statement may succeed later. Anything else is the database's answer.
+bool TagStore::isTransient(const QSqlError &error) const
+{
+    // SQLite reports refusals as connection errors too, so the type says nothing.
+    if (!m_db.isOpen())
+        return true;
+    const QString code = error.nativeErrorCode();
+    static const QStringList transientCodes = {
+        QStringLiteral("5"),     QStringLiteral("6"),     // SQLite busy, locked
+        QStringLiteral("57014"), QStringLiteral("57P01"), // canceled, terminated
+        QStringLiteral("57P02"), QStringLiteral("57P03"), QStringLiteral("40001"),
+        QStringLiteral("40P01"), QStringLiteral("55P03"),
+    };
+    return transientCodes.contains(code) || code.startsWith(QLatin1String("08")) ||
+           error.text().contains(QLatin1String("database is locked"));
+}
+
+// Said once per outage; the retries stay quiet.
+void TagStore::enterOutage(const QString &reason)
+{
+    if (m_available) {
+        m_available = false;
+        emit availabilityChanged(false);
+    }
+    if (!m_outageLogged) {
+        m_outageLogged = true;
+        log(QStringLiteral("critical"), QStringLiteral("SQL database unavailable: ") + reason,
+            Q_FUNC_INFO);
+    }
+    scheduleRetry();
+}
+
+void TagStore::scheduleRetry()
+{
+    if (m_retryTimer->isActive())
+        return;
+    m_retryDelayMs =
+        m_retryDelayMs == 0 ? kFirstRetryMs : std::min(2 * m_retryDelayMs, kMaxRetryMs);
+    m_retryTimer->start(m_retryDelayMs);
+}
+
+// Opens the connection again when it is gone, writes what clients wrote
+// meanwhile, and only then reads the table again, so those values win over
+// rows changed meanwhile and every other change reaches the tags.
+void TagStore::retry()
+{
+    if (!m_opened) {
+        if (openConnection())
+            onOpened();
+        else
+            scheduleRetry();
+        return;
+    }
+    if (!m_db.isOpen() && !openConnection()) {
+        scheduleRetry();
+        return;
+    }
+    m_available = true;
+    const QSqlQuery probe = exec(QStringLiteral("SELECT 1 FROM tags WHERE 1 = 0"));
+    if (!probe.isActive() && isTransient(probe.lastError())) {
+        enterOutage(probe.lastError().text().simplified());
+        return;
+    }
+    flushWrites();
+    if (!m_available)
+        return;
+    m_retryDelayMs = 0;
+    m_outageLogged = false;
+    log(QStringLiteral("info"), QStringLiteral("SQL database available again"), Q_FUNC_INFO);
+    emit availabilityChanged(true);
+    reloadTable(false);
+}
+
+void TagStore::checkConnection()
+{
+    if (!m_available)
+        return;
+    if (!m_db.isOpen()) {
+        enterOutage(tr("the connection was closed"));
+        return;
+    }
+    if (m_type == QLatin1String("SQLLITE") || m_sinceStatement.elapsed() < kIdleProbeMs)
+        return;
+    QSqlQuery probe = exec(QStringLiteral("SELECT 1"));
+    if (!probe.isActive() && isTransient(probe.lastError()))
+        enterOutage(probe.lastError().text().simplified());
+}

@@ -1,0 +1,146 @@
+#ifndef TAGSTORE_H
+#define TAGSTORE_H
+
+#include "tagrow.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QStringList>
+#include <QTimer>
+
+class QSqlError;
+class QSqlQuery;
+
+// The tags table and everything SQL, on a thread of its own with its own
+// connection. The gateway core and the window talk to it only through queued
+// signals and slots: nothing here ever blocks them.
+//
+// The store keeps the rows as last read or written. Client values wait in a
+// queue, the latest per key, and are written in batches; while the database is
+// unreachable they stay queued and are written once it is back, before the
+// table is read again. Changes made in SQL reach the core as rows: announced by
+// PostgreSQL's notifications, found by polling, or read after a reconnect.
+class TagStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // sqlConfig is the content of sql.json; applicationDir the folder SQLite
+    // paths are relative to.
+    TagStore(const QJsonObject &sqlConfig, const QString &applicationDir);
+
+    static const char *const kInitSqlFunction;
+    // The ODBC connection string for SQL Server from sql.json's values.
+    static QString odbcConnectionString(const QJsonObject &sqlConfig);
+
+public slots:
+    // Opens the database, creates the configured tables and their notification
+    // triggers, and reads the table; the core gets the rows two seconds after
+    // this call. A database that cannot be opened is tried again and again.
+    void start();
+    // Closes the connection; the store then belongs to the calling thread's
+    // owner again (mainThread) and can be deleted there.
+    void shutdown(QThread *mainThread);
+
+    // A client's value for every row whose key is the tag's name.
+    void writeValue(const QString &key, const QString &text);
+    // An operator's edit of one cell of the row with this id.
+    void editCell(qint64 id, int column, const QString &text);
+    // The developer panel's statements, reported on Qt's debug output.
+    void runDeveloperStatement(const QString &statement);
+
+signals:
+    // A line for the gateway's log: level, function text, message.
+    void logLine(const QString &level, const QString &function, const QString &message);
+    // Rows for the window: new or changed ones, and ids of rows gone.
+    void rowsChanged(const TagRows &rows);
+    void rowsRemoved(const TagRowIds &ids);
+    // Rows the core turns into tags or tag values.
+    void tagRowsRead(const TagRows &rows);
+    // A client's value is in the key's rows (rowCount of them), or was refused.
+    void valueStored(const QString &key, const QString &text, int rowCount);
+    void valueRefused(const QString &key, const QString &error);
+    // An operator's edit was not stored.
+    void cellEditRefused(qint64 id, const QString &error);
+    void availabilityChanged(bool available);
+
+private:
+    bool configureConnection();
+    bool openConnection();
+    void onOpened();
+    void prepareConnection();
+    void createTables();
+    void createNotifyTriggers(const QString &tableName);
+    QSqlQuery exec(const QString &statement);
+
+    // Rows: reading, comparing with those held, handing on.
+    bool readAllRows(TagRows &rows);
+    bool readRowsById(const QList<qint64> &ids, TagRows &rows);
+    void readRow(const QSqlQuery &query, int columns, TagRows &rows) const;
+    void holdRow(const TagRow &row);
+    void dropRow(qint64 id);
+    void reloadTable(bool allRowsToCore);
+    void handToCore(const TagRows &rows);
+    void firstLoad();
+
+    // Notifications and polling.
+    void onNotification(const QString &channel, QSqlDriver::NotificationSource,
+                        const QVariant &payload);
+    void loadNotifiedRows();
+    void poll();
+
+    // Client writes.
+    void scheduleFlush();
+    void flushWrites();
+    bool writeKeys(const QStringList &keys, QSqlError &error);
+    void reportStored(const QStringList &keys);
+
+    // Faults.
+    bool isTransient(const QSqlError &error) const;
+    void enterOutage(const QString &reason);
+    void scheduleRetry();
+    void retry();
+    void checkConnection();
+    void log(const QString &level, const QString &message, const char *function);
+
+    QJsonObject m_config;
+    QString m_applicationDir;
+    QString m_type;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    QString m_idField = QStringLiteral("id");
+    QString m_valueField = QStringLiteral("value");
+    QStringList m_fieldNames;
+
+    bool m_opened = false;    // opened once: the tables exist
+    bool m_available = false; // statements can run
+    bool m_outageLogged = false;
+    bool m_rowsRead = false;
+    bool m_firstLoadDue = false;
+    bool m_firstLoadDone = false;
+    bool m_flushScheduled = false;
+    int m_retryDelayMs = 0;
+    QElapsedTimer m_sinceStatement;
+
+    QHash<qint64, TagRow> m_rows;
+    QHash<QString, QVector<qint64>> m_idsByKey;
+
+    QStringList m_pendingKeys; // in arrival order
+    QHash<QString, QString> m_pendingValues;
+
+    QSet<qint64> m_notifiedIds;
+    bool m_notifiedDelete = false;
+
+    QTimer *m_firstLoadTimer;
+    QTimer *m_notifyTimer;
+    QTimer *m_retryTimer;
+    QTimer *m_checkTimer;
+    QTimer *m_pollTimer;
+};
+
+#endif // TAGSTORE_H
