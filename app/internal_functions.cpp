@@ -15,14 +15,20 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextStream>
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
+#include <limits>
+#include <type_traits>
 
 // Every log line of the core names this file, the calling line and the calling
 // function's signature.
@@ -34,9 +40,11 @@
 namespace
 {
 
-// The log pane keeps this many lines; older ones are dropped so a gateway that
-// logs every tag change cannot exhaust memory.
+// The log pane keeps this many lines and about this many characters; older
+// lines are dropped so a gateway that logs every tag change cannot exhaust
+// memory.
 constexpr int kLogPaneMaxLines = 50000;
+constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
 
 const char kMessageBoxStyle[] =
     "QDialog {font-size: 20pt; text-align: center; background-color: rgb(169, 169, 169); "
@@ -177,6 +185,93 @@ void printSession(const char *event, const QUaSession *session)
              << session->applicationName();
 }
 
+// A value's text in a log line: a long one gives its first part and its length,
+// so a client writing large strings cannot make every line as large.
+QString loggedValue(const QString &text)
+{
+    constexpr int kLongValue = 1024;
+    constexpr int kShownPart = 256;
+    if (text.size() <= kLongValue)
+        return text;
+    return text.left(kShownPart) + QStringLiteral("... (%1 characters)").arg(text.size());
+}
+
+template <typename T> QVariant exactInteger(const QString &text, int type)
+{
+    bool ok = false;
+    T number = 0;
+    if constexpr (std::is_signed<T>::value) {
+        const qlonglong read = QLocale::c().toLongLong(text, &ok);
+        ok = ok && read >= std::numeric_limits<T>::min() && read <= std::numeric_limits<T>::max();
+        number = T(read);
+    } else {
+        const qulonglong read = QLocale::c().toULongLong(text, &ok);
+        ok = ok && !text.startsWith(QLatin1Char('-')) && read <= std::numeric_limits<T>::max();
+        number = T(read);
+    }
+    return ok ? QVariant(type, &number) : QVariant();
+}
+
+QVariant exactNumber(const QString &text, int type)
+{
+    bool ok = false;
+    const double number = QLocale::c().toDouble(text, &ok);
+    if (!ok)
+        return QVariant();
+    if (type == QMetaType::Double)
+        return number;
+    const bool fits = !qIsFinite(number) || std::abs(number) <= std::numeric_limits<float>::max();
+    return fits ? QVariant(float(number)) : QVariant();
+}
+
+QVariant exactBoolean(const QString &text)
+{
+    const QString word = text.toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("1"))
+        return true;
+    if (word == QLatin1String("false") || word == QLatin1String("0"))
+        return false;
+    return QVariant();
+}
+
+// A row's text as a value of the tag's type, or an invalid variant when the
+// text is not exactly such a value: integers in range without a fraction,
+// numbers as the C locale writes them, true/false/1/0, and the ISO 8601 times
+// the gateway itself writes. Any text is a String.
+QVariant exactValueOf(const QString &text, int type)
+{
+    const QString trimmed = text.trimmed();
+    switch (type) {
+    case QMetaType::Bool:
+        return exactBoolean(trimmed);
+    case QMetaType::Char:
+        return exactInteger<signed char>(trimmed, type);
+    case QMetaType::UChar:
+        return exactInteger<uchar>(trimmed, type);
+    case QMetaType::Short:
+        return exactInteger<short>(trimmed, type);
+    case QMetaType::UShort:
+        return exactInteger<ushort>(trimmed, type);
+    case QMetaType::Int:
+        return exactInteger<int>(trimmed, type);
+    case QMetaType::UInt:
+        return exactInteger<uint>(trimmed, type);
+    case QMetaType::Long:
+        return exactInteger<long>(trimmed, type);
+    case QMetaType::ULong:
+        return exactInteger<ulong>(trimmed, type);
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return exactNumber(trimmed, type);
+    case QMetaType::QDateTime: {
+        const QDateTime time = QDateTime::fromString(trimmed, Qt::ISODateWithMs);
+        return time.isValid() ? QVariant(time) : QVariant();
+    }
+    default:
+        return text;
+    }
+}
+
 // The `type` texts that let clients write a tag; anything else is read-only.
 bool isWritableFlag(const QString &type)
 {
@@ -307,7 +402,8 @@ void cInternalFunctions::addFileTags()
                         QStringLiteral("ERROR Conversion Type for TAG: ") + name);
             continue;
         }
-        if (QUaBaseDataVariable *variable = addTagVariable(tag, type))
+        if (QUaBaseDataVariable *variable =
+                addTagVariable(tag, type, valueOf(tag[QLatin1String("Value")])))
             CORE_LOG_AS(kInitOpcFunction, "info",
                         QStringLiteral("Added FILE TAG: ") + variable->browseName().name());
         else
@@ -317,9 +413,11 @@ void cInternalFunctions::addFileTags()
 }
 
 // Creates a tag's variable under the tags' object, sets it up from the record
-// and lists it; null when the node could not be made. The change signal is
+// and lists it; null when the node could not be made. Without a valid value
+// the variable waits for one with a Bad status. The change signal is
 // connected last, so the initial writes reach no slot.
-QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, int type)
+QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, int type,
+                                                        const QVariant &value)
 {
     if (!m_folderSub)
         return nullptr;
@@ -330,7 +428,10 @@ QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, 
         return nullptr;
     variable->setWriteAccess(tag[QLatin1String("WriteAccess")].toBool());
     variable->setDataType(QMetaType::Type(type));
-    variable->setValue(valueOf(tag[QLatin1String("Value")]));
+    if (value.isValid())
+        variable->setValue(value);
+    else
+        variable->setStatusCode(QUaStatusCode(UA_STATUSCODE_BADWAITINGFORINITIALDATA));
     variable->setDescription(QUaLocalizedText(tag[QLatin1String("Description")].toString()));
     variable->setValueRank(-1);
     connect(variable, SIGNAL(valueChanged(const QVariant &, const bool &)), this,
@@ -416,6 +517,9 @@ void cInternalFunctions::forgetDestroyedTags()
     }
 }
 
+// A row's text becomes the tag's value only when it is exactly a value of the
+// tag's Format; otherwise the tag keeps what it has (a new one waits for a
+// value) and the row is reported.
 bool cInternalFunctions::createNewTag(const QJsonObject &tag)
 {
     const QString name = tag[QLatin1String("TagName")].toString();
@@ -425,15 +529,24 @@ bool cInternalFunctions::createNewTag(const QJsonObject &tag)
     }
     if (name.isEmpty())
         return false;
-    if (findTag(name))
-        return updateTagIfChanged(name, valueOf(tag[QLatin1String("Value")]),
-                                  tag[QLatin1String("Format")].toString());
+    const QJsonValue text = tag[QLatin1String("Value")];
+    const QString format = tag[QLatin1String("Format")].toString();
     const int type = formatToType(tag);
+    const bool known = findTag(name) != nullptr;
     if (type == QMetaType::UnknownType) {
+        if (known)
+            return updateTagIfChanged(name, valueOf(text), format);
         CORE_LOG("critical", QStringLiteral("ERROR Conversion Type for TAG: ") + name);
         return false;
     }
-    if (QUaBaseDataVariable *variable = addTagVariable(tag, type))
+    const QVariant value = text.isString() ? exactValueOf(text.toString(), type) : valueOf(text);
+    if (!value.isValid())
+        CORE_LOG("critical",
+                 QStringLiteral("ERROR Conversion Value for TAG: %1, Value= %2, Format= %3")
+                     .arg(name, loggedValue(text.toString()), format));
+    if (known)
+        return value.isValid() && updateTagIfChanged(name, value, format);
+    if (QUaBaseDataVariable *variable = addTagVariable(tag, type, value))
         CORE_LOG("info", QStringLiteral("Added SQL TAG: ") + variable->browseName().name());
     else
         CORE_LOG("critical", notCreatedText("TagName", name, tagNodeId(tag)));
@@ -446,9 +559,7 @@ bool cInternalFunctions::updateTagIfChanged(QString name, QVariant value, QStrin
     QVariant current;
     if (!findTagValue(name, current) || current == value)
         return false;
-    return setTagValue({{QStringLiteral("TagName"), QJsonValue::fromVariant(name)},
-                        {QStringLiteral("Format"), QJsonValue::fromVariant(format)},
-                        {QStringLiteral("Value"), QJsonValue::fromVariant(value)}});
+    return writeTagValue(name, value, format);
 }
 
 bool cInternalFunctions::setTagValue(const QJsonObject &tag)
@@ -458,22 +569,38 @@ bool cInternalFunctions::setTagValue(const QJsonObject &tag)
         CORE_LOG("critical", QStringLiteral("ERROR Write: TagName= ") + name);
         return false;
     }
+    return writeTagValue(name, valueOf(tag[QLatin1String("Value")]),
+                         tag[QLatin1String("Format")].toString());
+}
+
+// A data type the stack refuses leaves the variable as it was, and says so.
+bool cInternalFunctions::writeTagValue(const QString &name, const QVariant &value,
+                                       const QString &format)
+{
+    const QString function =
+        QStringLiteral("bool cInternalFunctions::setTagValue(const QJsonObject&)");
     QUaBaseDataVariable *variable = findTag(name);
     if (!variable)
         return false;
-    const int type = formatToType(tag);
+    const int type = formatToType({{QStringLiteral("Format"), format}});
     if (type == QMetaType::UnknownType) {
-        CORE_LOG("critical", QStringLiteral("ERROR Conversion Type for TAG: ") + name);
+        CORE_LOG_AS(function, "critical", QStringLiteral("ERROR Conversion Type for TAG: ") + name);
         return true;
     }
     variable->setDataType(QMetaType::Type(type));
-    const QVariant value = valueOf(tag[QLatin1String("Value")]);
+    if (variable->dataType() != QMetaType::Type(type)) {
+        CORE_LOG_AS(
+            function, "critical",
+            QStringLiteral("ERROR Data Type refused for TAG: %1, Format= %2").arg(name, format));
+        return true;
+    }
     if (variable->value() == value)
         return true;
     variable->setValue(value);
-    CORE_LOG("info", QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") +
-                         tag[QLatin1String("Value")].toString() + QStringLiteral(", Format=") +
-                         tag[QLatin1String("Format")].toString() + QStringLiteral(" (SQL)"));
+    CORE_LOG_AS(function, "info",
+                QStringLiteral("Changed Tag[") + name + QStringLiteral("]=") +
+                    loggedValue(value.toString()) + QStringLiteral(", Format=") + format +
+                    QStringLiteral(" (SQL)"));
     return true;
 }
 
@@ -486,7 +613,7 @@ void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &value, const boo
     const auto *tag = qobject_cast<const QUaBaseDataVariable *>(sender());
     const QString name = tag ? tag->browseName().name() : QString();
     CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
-                          QStringLiteral(", Value= ") + value.toString() +
+                          QStringLiteral(", Value= ") + loggedValue(value.toString()) +
                           QStringLiteral(", networkChange=") + QString::number(networkChange));
     writeTagToSql(name, value, networkChange);
 }
@@ -506,8 +633,8 @@ void cInternalFunctions::slot_SQL_valueStored(const QString &key, const QString 
         CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const "
                                    "QVariant&, const bool&)"),
                     "info",
-                    QStringLiteral("Changed Tag[") + key + QStringLiteral("]=") + text +
-                        QStringLiteral(" (OPC)"));
+                    QStringLiteral("Changed Tag[") + key + QStringLiteral("]=") +
+                        loggedValue(text) + QStringLiteral(" (OPC)"));
     emit sql_updated();
 }
 
@@ -706,6 +833,19 @@ void cInternalFunctions::writeLog(const QString &file, int line, const QString &
         return;
     m_logPane->setCurrentCharFormat(format);
     m_logPane->appendPlainText(QLatin1Char('[') + level + QStringLiteral("] ") + shortLine);
+    trimLogPane();
+}
+
+// A quarter of the lines go at once, so trimming stays rare.
+void cInternalFunctions::trimLogPane()
+{
+    QTextDocument *document = m_logPane->document();
+    if (document->characterCount() <= kLogPaneMaxCharacters)
+        return;
+    QTextCursor oldest(document);
+    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                        std::max(1, document->blockCount() / 4));
+    oldest.removeSelectedText();
 }
 
 int cInternalFunctions::showMessageBox(const QString &title, const QString &informativeText)

@@ -117,13 +117,15 @@ private:
     void addFolders();
     void addProperties();
     void addFileTags();
-    QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type);
+    QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type, const QVariant &value);
+    bool writeTagValue(const QString &name, const QVariant &value, const QString &format);
     QUaBaseDataVariable *findTag(const QString &name);
     void listTag(QUaBaseDataVariable *variable);
     bool isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const;
     void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
     void forgetDestroyedTags();
 
+    void trimLogPane();
     void startStore();
     void stopStore();
     void runDeveloperStatement(const QString &statement);

@@ -247,6 +247,13 @@ void TestConfigLoader::logPaneIsBounded()
     QCOMPARE(pane.document()->blockCount(), limit);
     QVERIFY(pane.document()->lastBlock().text().endsWith(QString::number(limit + 9)));
     QVERIFY(!pane.isReadOnly());
+
+    // Long lines are bounded in characters as well.
+    const QString wide(64 * 1024, QLatin1Char('x'));
+    for (int i = 0; i < 200; ++i)
+        core.writeLog("internal_functions.cpp", 1, "f", "info", wide + QString::number(i));
+    QVERIFY(pane.document()->characterCount() < 8 * 1024 * 1024);
+    QVERIFY(pane.document()->lastBlock().text().endsWith(wide + "199"));
 }
 
 void TestConfigLoader::messageBoxLooksAsDesigned()

@@ -76,6 +76,7 @@ private slots:
     void pollingBringsSqlChangesToClients();
     void lockedDatabaseDelaysTheWriteWithoutStallingTheServer();
     void refusedWriteIsReportedOnceAndDropped();
+    void rowTextsBecomeValuesOnlyWhenExact();
     void developerStatementsReportOnDebugOutput();
     void modelKeepsTheRowsInOrder();
 
@@ -279,13 +280,21 @@ void TestTagStore::pollingBringsSqlChangesToClients()
     QCOMPARE(m_gateway->log().filter("(SQL)"),
              QStringList{"[info] Changed Tag[Level]=6, Format=Int32 (SQL)"});
 
+    // A long value is shortened in the log, not in the table.
+    const QString wide(5000, QLatin1Char('w'));
+    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Mode"), wide), UA_STATUSCODE_GOOD);
+    QTRY_COMPARE(
+        m_gateway->log().filter("(OPC)"),
+        QStringList{"[info] Changed Tag[Mode]=" + wide.left(256) + "... (5000 characters) (OPC)"});
+    QCOMPARE(stored(2), wide);
+
     // A new row becomes a tag; a removed one leaves the window, not the server.
     exec(m_writer, "INSERT INTO tags VALUES " + row(3, "Valve1", "true", "Boolean"));
     exec(m_writer, "DELETE FROM tags WHERE id = 2");
     QTRY_COMPARE(m_gateway->tagNames(), (QStringList{"Level", "Mode", "Valve1"}));
     QTRY_COMPARE(keysShown(m_gateway->model), (QStringList{"Level", "Valve1"}));
     QCOMPARE(m_client->readValue(QUaNodeId(0, "Valve1")), QVariant(true));
-    QCOMPARE(m_client->readValue(QUaNodeId(0, "Mode")), QVariant("a"));
+    QCOMPARE(m_client->readValue(QUaNodeId(0, "Mode")), QVariant(wide));
     QCOMPARE(m_gateway->logCount("(SQL)"), 1);
 }
 
@@ -338,6 +347,69 @@ void TestTagStore::refusedWriteIsReportedOnceAndDropped()
     QTRY_COMPARE(m_gateway->shown(1, kValueColumn), QStringLiteral("8"));
     QCOMPARE(m_gateway->logCount("ERROR SQL Write"), 1);
     QCOMPARE(m_gateway->log().filter("(OPC)"), QStringList{"[info] Changed Tag[Pump1]=8 (OPC)"});
+}
+
+// Each case is a row whose first text converts exactly to its Format and whose
+// second does not: the tag keeps the first value, and the row is reported once.
+void TestTagStore::rowTextsBecomeValuesOnlyWhenExact()
+{
+    struct Case {
+        const char *format;
+        const char *good;
+        QVariant value;
+        const char *bad;
+    };
+    const QList<Case> cases = {
+        {"Int32", " 12 ", 12, "7.0"},
+        {"Int32", "-5", -5, "abc"},
+        {"Int32", "7", 7, ""},
+        {"Byte", "255", 255, "256"},
+        {"UInt32", "4294967295", 4294967295u, "-1"},
+        {"Int64", "9007199254740993", 9007199254740993LL, "1e3"},
+        {"Boolean", "TRUE ", true, "no"},
+        {"Boolean", "0", false, "off"},
+        {"Double", "2.5", 2.5, "2,5"},
+        {"Float", "1e3", 1000.0f, "1e39"},
+        {"DateTime", "2026-01-15T08:00:00.000Z",
+         QDateTime(QDate(2026, 1, 15), QTime(8, 0), Qt::UTC), "15.01.2026"},
+    };
+    QStringList rows{row(100, "Fresh", "abc", "Int32")};
+    for (int i = 0; i < cases.size(); ++i)
+        rows << row(i + 1, QStringLiteral("T%1").arg(i), cases[i].good, cases[i].format);
+    QJsonObject config = seed(rows);
+    config["sql_poll_interval_ms"] = 100;
+    start(config);
+    QTRY_COMPARE(m_gateway->tagNames().size(), cases.size() + 1);
+    for (int i = 0; i < cases.size(); ++i) {
+        exec(m_writer, QStringLiteral("UPDATE tags SET value = '%1' WHERE id = %2")
+                           .arg(cases[i].bad)
+                           .arg(i + 1));
+    }
+    const QString tagT0 = QStringLiteral("ERROR Conversion Value for TAG: T0, Value= 7.0");
+    QTRY_COMPARE(m_gateway->logCount(tagT0), 1);
+    QTest::qWait(300);
+    for (int i = 0; i < cases.size(); ++i) {
+        const QString name = QStringLiteral("T%1").arg(i);
+        const QVariant value = m_client->readValue(QUaNodeId(0, name));
+        QVERIFY2(value == cases[i].value, qPrintable(name + ": " + value.toString()));
+        QCOMPARE(
+            m_gateway->logCount(QStringLiteral("ERROR Conversion Value for TAG: %1, Value= %2, "
+                                               "Format= %3")
+                                    .arg(name, cases[i].bad, cases[i].format)),
+            1);
+    }
+    QCOMPARE(m_gateway->logCount("(SQL)"), 0);
+
+    // A tag made from a row without a valid text waits for one.
+    UA_StatusCode status = UA_STATUSCODE_GOOD;
+    m_client->readValue(QUaNodeId(0, "Fresh"), &status);
+    QCOMPARE(status, UA_STATUSCODE_BADWAITINGFORINITIALDATA);
+    QCOMPARE(dataTypeOf(*m_client, QUaNodeId(0, "Fresh")), QUaNodeId(0, UA_NS0ID_INT32));
+    exec(m_writer, "UPDATE tags SET value = '4' WHERE id = 100");
+    QTRY_COMPARE(m_client->readValue(QUaNodeId(0, "Fresh"), &status), QVariant(4));
+    QCOMPARE(status, UA_STATUSCODE_GOOD);
+    QCOMPARE(m_gateway->log().filter("(SQL)"),
+             QStringList{"[info] Changed Tag[Fresh]=4, Format=Int32 (SQL)"});
 }
 
 // Without notifications the table is read again after a statement, so the

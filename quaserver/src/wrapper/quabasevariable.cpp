@@ -185,17 +185,19 @@ void QUaBaseVariable::writeProgramValue(const QVariant &value, const QUaStatusCo
     UA_DataValue_clear(&dataValue);
 }
 
-void QUaBaseVariable::writeDataTypeAttribute(const UA_NodeId &dataTypeId)
+bool QUaBaseVariable::writeDataTypeAttribute(const UA_NodeId &dataTypeId)
 {
-    UA_Server_writeDataType(stackServer(), stackNodeId(), dataTypeId);
+    return UA_Server_writeDataType(stackServer(), stackNodeId(), dataTypeId) == UA_STATUSCODE_GOOD;
 }
 
-void QUaBaseVariable::writeDataTypeOfQtType(QMetaType::Type type)
+bool QUaBaseVariable::writeDataTypeOfQtType(QMetaType::Type type)
 {
     UA_NodeId dataTypeId = QUaValueConverter::uaNodeIdFromQtType(type);
-    writeDataTypeAttribute(dataTypeId);
+    const bool written = writeDataTypeAttribute(dataTypeId);
     UA_NodeId_clear(&dataTypeId);
-    m_type = type;
+    if (written)
+        m_type = type;
+    return written;
 }
 
 QVariant QUaBaseVariable::value() const
@@ -267,9 +269,21 @@ void QUaBaseVariable::setDataType(const QMetaType::Type &type)
     if (newType == m_type) {
         return;
     }
+    // A variable without a value keeps none: no default nobody wrote.
+    const QVariant current = value();
+    if (!current.isValid()) {
+        writeDataTypeOfQtType(newType);
+        return;
+    }
+    const QUaStatusCode status = statusCode();
     writeDataTypeAttribute(kBaseDataType);
-    writeProgramValue(valueAsType(value(), newType), QUa::Status::Good, QDateTime(), QDateTime());
-    writeDataTypeOfQtType(newType);
+    writeProgramValue(valueAsType(current, newType), QUa::Status::Good, QDateTime(), QDateTime());
+    if (writeDataTypeOfQtType(newType)) {
+        return;
+    }
+    // Refused: the variable stays as it was, so dataType() tells the caller.
+    writeProgramValue(current, status, QDateTime(), QDateTime());
+    writeDataTypeOfQtType(m_type);
 }
 
 void QUaBaseVariable::setDataTypeEnum(const QMetaEnum &metaEnum)

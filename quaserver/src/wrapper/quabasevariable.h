@@ -91,8 +91,8 @@ private:
     void writeDataValue(const UA_DataValue &dataValue);
     void writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
                            const QDateTime &sourceTimestamp, const QDateTime &serverTimestamp);
-    void writeDataTypeAttribute(const UA_NodeId &dataTypeId);
-    void writeDataTypeOfQtType(QMetaType::Type type);
+    bool writeDataTypeAttribute(const UA_NodeId &dataTypeId);
+    bool writeDataTypeOfQtType(QMetaType::Type type);
     void changeTimestamp(const QDateTime &timestamp, bool isSource);
     void setAccessBit(quint8 bit, bool on);
     void setEnumDataType(const QUaNodeId &enumTypeId);
