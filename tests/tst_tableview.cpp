@@ -184,9 +184,9 @@ void TestTableView::onlyEditableColumnsOpenTheEditor()
     }
 }
 
-// The edit lands in the row the frame was opened on even when the view was
-// re-sorted meanwhile, and reaches a subscribed client without notifications;
-// a client's value shows in the view.
+// The edit lands in the row the frame was opened on even when a row came in
+// before it and the view was re-sorted meanwhile, and reaches a subscribed client without
+// notifications; a client's value shows in the view.
 void TestTableView::editsGoToTheirRowAndReachClients()
 {
     TestClient client;
@@ -197,11 +197,14 @@ void TestTableView::editsGoToTheirRowAndReachClients()
 
     clickCell(0, 3); // row "number" 1 is id 2
     QCOMPARE(m_window->findChild<QLineEdit *>("txtEdit")->text(), QStringLiteral("30"));
+    QSqlQuery(m_reader).exec("INSERT INTO tags VALUES (4, '0', 'New', '1', 'w', '', 'Int32')");
+    QTRY_COMPARE(m_model->idOfRow(0), qint64(4));
     QTest::mouseClick(m_view->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
     QCOMPARE(m_model->idOfRow(0), qint64(1));
     apply("31");
     QTRY_COMPARE(storedValue(2), QStringLiteral("31"));
     QCOMPARE(storedValue(1), QStringLiteral("20"));
+    QCOMPARE(storedValue(4), QStringLiteral("1"));
     QTRY_COMPARE(m_model->index(1, 3).data().toString(), QStringLiteral("31"));
 
     clickCell(2, 3); // id 3
