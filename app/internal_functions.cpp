@@ -46,6 +46,9 @@ namespace
 constexpr int kLogPaneMaxLines = 50000;
 constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
 
+// How long the end of the program waits for the tag store to close.
+constexpr unsigned long kStoreShutdownMs = 15000;
+
 const char kMessageBoxStyle[] =
     "QDialog {font-size: 20pt; text-align: center; background-color: rgb(169, 169, 169); "
     "color: rgb(0, 0, 0); border-color: rgb(245, 245, 245); border-width: 2px; "
@@ -669,7 +672,8 @@ void cInternalFunctions::InitSQL()
 void cInternalFunctions::startStore()
 {
     m_store = new TagStore(m_sqlConfig, QCoreApplication::applicationDirPath());
-    m_store->moveToThread(&m_storeThread);
+    m_storeThread = std::make_unique<QThread>();
+    m_store->moveToThread(m_storeThread.get());
     connect(m_store, &TagStore::logLine, this, &cInternalFunctions::slot_SQL_log);
     connect(m_store, &TagStore::tagRowsRead, this, &cInternalFunctions::slot_SQL_rowsRead);
     connect(m_store, &TagStore::valueStored, this, &cInternalFunctions::slot_SQL_valueStored);
@@ -679,8 +683,8 @@ void cInternalFunctions::startStore()
     connect(this, &cInternalFunctions::statementToStore, m_store, &TagStore::runDeveloperStatement);
     m_rowTimer.setInterval(0);
     connect(&m_rowTimer, &QTimer::timeout, this, &cInternalFunctions::loadQueuedRows);
-    m_storeThread.setObjectName(QStringLiteral("tag store"));
-    m_storeThread.start();
+    m_storeThread->setObjectName(QStringLiteral("tag store"));
+    m_storeThread->start();
     QMetaObject::invokeMethod(m_store, &TagStore::start, Qt::QueuedConnection);
 }
 
@@ -691,12 +695,19 @@ void cInternalFunctions::stopStore()
         return;
     QThread *const ownThread = thread();
     TagStore *const store = m_store;
-    QMetaObject::invokeMethod(
-        store, [store, ownThread] { store->shutdown(ownThread); }, Qt::BlockingQueuedConnection);
-    m_storeThread.quit();
-    m_storeThread.wait();
-    delete m_store;
     m_store = nullptr;
+    QMetaObject::invokeMethod(
+        store, [store, ownThread] { store->shutdown(ownThread); }, Qt::QueuedConnection);
+    m_storeThread->quit();
+    // A statement stuck on a dead network ends within its timeouts; past that
+    // the process leaves the store and its thread behind rather than hang.
+    if (m_storeThread->wait(kStoreShutdownMs)) {
+        delete store;
+        m_storeThread.reset();
+    } else {
+        qCritical("The tag store did not stop within %lu ms", kStoreShutdownMs);
+        m_storeThread.release();
+    }
 }
 
 cInternalFunctions::~cInternalFunctions()

@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVariant>
+#include <memory>
 
 class QPlainTextEdit;
 class QUaServer;
@@ -98,7 +99,7 @@ private:
     // The store and its thread; rows it reported wait here and are turned
     // into tags a slice at a time, so large loads never stall the window.
     TagStore *m_store = nullptr;
-    QThread m_storeThread;
+    std::unique_ptr<QThread> m_storeThread;
     TagRows m_rowQueue;
     int m_rowQueueNext = 0;
     QTimer m_rowTimer;
