@@ -290,19 +290,24 @@ void TagStore::shutdown(QThread *mainThread)
 
 // ---- Rows
 
+// A failure that may pass puts the store in an outage.
+bool TagStore::select(QSqlQuery &query, const QString &statement)
+{
+    query.setForwardOnly(true);
+    const bool ok = query.exec(statement);
+    m_sinceStatement.start();
+    if (!ok && isTransient(query.lastError()))
+        enterOutage(query.lastError().text().simplified());
+    return ok;
+}
+
 // The whole table, each row's columns by position. Large tables report their
 // progress while they are read.
 bool TagStore::readAllRows(TagRows &rows)
 {
     QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    const bool ok = query.exec(QStringLiteral("SELECT * FROM tags"));
-    m_sinceStatement.start();
-    if (!ok) {
-        if (isTransient(query.lastError()))
-            enterOutage(query.lastError().text().simplified());
+    if (!select(query, QStringLiteral("SELECT * FROM tags")))
         return false;
-    }
     const int columns = query.record().count();
     QElapsedTimer sinceProgress;
     sinceProgress.start();
@@ -322,15 +327,9 @@ bool TagStore::readRowsById(const QList<qint64> &ids, TagRows &rows)
 {
     for (int first = 0; first < ids.size(); first += kIdsPerSelect) {
         QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        const bool ok = query.exec(QStringLiteral("SELECT * FROM tags WHERE %1 IN (%2)")
-                                       .arg(m_idField, idList(ids.mid(first, kIdsPerSelect))));
-        m_sinceStatement.start();
-        if (!ok) {
-            if (isTransient(query.lastError()))
-                enterOutage(query.lastError().text().simplified());
+        if (!select(query, QStringLiteral("SELECT * FROM tags WHERE %1 IN (%2)")
+                               .arg(m_idField, idList(ids.mid(first, kIdsPerSelect)))))
             return false;
-        }
         const int columns = query.record().count();
         while (query.next())
             readRow(query, columns, rows);

@@ -79,6 +79,7 @@ private:
     QSqlQuery exec(const QString &statement);
 
     // Rows: reading, comparing with those held, handing on.
+    bool select(QSqlQuery &query, const QString &statement);
     bool readAllRows(TagRows &rows);
     bool readRowsById(const QList<qint64> &ids, TagRows &rows);
     void readRow(const QSqlQuery &query, int columns, TagRows &rows) const;
