@@ -89,6 +89,26 @@ public:
     bool anonymousLoginAllowed() const { return m_anonymousLoginAllowed; }
     void setAnonymousLoginAllowed(bool anonymousLoginAllowed);
 
+    // The security policies offered at the next start, by name: "None",
+    // "Basic256Sha256", "Aes128_Sha256_RsaOaep" and "Aes256_Sha256_RsaPss"
+    // (supportedSecurityPolicies()). Each encrypted one brings a Sign and a
+    // SignAndEncrypt endpoint, and user names are then taken only encrypted;
+    // "None" brings the unsecured endpoint and is the only one that admits
+    // anonymous logins. Unknown names and repeats are dropped; an empty list
+    // means {"None"}.
+    QStringList securityPolicies() const { return m_securityPolicies; }
+    void setSecurityPolicies(const QStringList &policies);
+    static QStringList supportedSecurityPolicies();
+    // With an encrypted policy: own/ holds the application certificate and key
+    // (made self-signed at the first start when both are missing), trusted/
+    // and issuers/ the client trust list, and rejected/ receives the
+    // certificates of refused clients.
+    QString pkiFolder() const { return m_pkiFolder; }
+    void setPkiFolder(const QString &folder);
+    // Accepts every client certificate; off by default.
+    bool trustAllClients() const { return m_trustAllClients; }
+    void setTrustAllClients(bool trustAll);
+
     QString applicationName() const;
     void setApplicationName(const QString &strApplicationName);
     QString applicationUri() const;
@@ -196,13 +216,25 @@ private:
     UA_Server *newStackServer();
     void setupServer();
     void readDefaultsFromConfig();
-    void applyConfig();
+    bool applyConfig();
     void applyNetworkConfig(UA_ServerConfig *config);
-    void applySecurityConfig(UA_ServerConfig *config);
     void applyDescriptionConfig(UA_ServerConfig *config);
     void installAccessControl(UA_ServerConfig *config);
     void closeAllSessions();
     void deleteChildren();
+
+    // Encryption (quaserver_security.cpp)
+    bool applySecurityConfig(UA_ServerConfig *config);
+    bool offersEncryption() const;
+    bool readApplicationCertificate(QByteArray *certificate, QByteArray *privateKey);
+    bool createApplicationCertificate(const QString &certificatePath, const QString &keyPath);
+    bool replaceSecurityPolicies(UA_ServerConfig *config, const QByteArray &certificate,
+                                 const QByteArray &privateKey);
+    void installClientTrust(UA_ServerConfig *config);
+    bool isAnonymousLoginOffered() const;
+    const UA_String *userTokenPolicyUri() const;
+    bool isLoginSecure(const UA_EndpointDescription *endpoint,
+                       const UA_ExtensionObject &token) const;
 
     // Running the stack from the Qt event loop (quaserver.cpp)
     void iterateServer();
@@ -326,6 +358,10 @@ private:
     QByteArray m_certificateInUse; // the bytes the stack's security policy was made with
     bool m_anonymousLoginAllowed = true;
     bool m_anonymousLoginAllowedInUse = true; // as applied at the last start
+    QStringList m_securityPolicies{QStringLiteral("None")};
+    QStringList m_securityPoliciesInUse{QStringLiteral("None")}; // the stack's policies
+    QString m_pkiFolder;
+    bool m_trustAllClients = false;
     QByteArray m_applicationName;
     QByteArray m_applicationUri;
     QByteArray m_productName;
