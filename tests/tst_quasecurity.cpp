@@ -78,7 +78,7 @@ private slots:
     void initTestCase();
     void loginsFollowTheChannel_data();
     void loginsFollowTheChannel();
-    void untrustedClientIsRefusedUntilTrusted();
+    void untrustedClientIsRefusedUntilMovedToTrusted();
     void selfSignedCertificateIsMadeOnceAndKept();
 
 private:
@@ -215,7 +215,7 @@ void TestQUaSecurity::loginsFollowTheChannel()
     QCOMPARE(status == UA_STATUSCODE_GOOD, accepted);
 }
 
-void TestQUaSecurity::untrustedClientIsRefusedUntilTrusted()
+void TestQUaSecurity::untrustedClientIsRefusedUntilMovedToTrusted()
 {
     QTemporaryDir pki;
     const auto server = startedServer(kEncryptedOnly, pki.path(), false);
@@ -234,6 +234,12 @@ void TestQUaSecurity::untrustedClientIsRefusedUntilTrusted()
     TestClient trusted;
     encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
     QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+
+    server->stop();
+    QVERIFY(server->start());
+    TestClient afterRestart;
+    encrypt(afterRestart, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+    QCOMPARE(afterRestart.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
 }
 
 void TestQUaSecurity::selfSignedCertificateIsMadeOnceAndKept()
