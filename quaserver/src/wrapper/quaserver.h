@@ -80,6 +80,8 @@ public:
     // The settings below reach the stack at the next start.
     quint16 port() const { return m_port; }
     void setPort(quint16 port);
+    // The None policy's certificate while no encrypted policy is offered; with
+    // one, the application certificate of the PKI folder serves every policy.
     QByteArray certificate() const { return m_certificate; }
     void setCertificate(const QByteArray &byteCertificate);
     quint16 maxSecureChannels() const { return m_maxSecureChannels; }
@@ -94,8 +96,8 @@ public:
     // (supportedSecurityPolicies()). Each encrypted one brings a Sign and a
     // SignAndEncrypt endpoint, and user names are then taken only encrypted;
     // "None" brings the unsecured endpoint and is the only one that admits
-    // anonymous logins. Unknown names and repeats are dropped; an empty list
-    // means {"None"}.
+    // anonymous logins. Unknown names and repeats are dropped; without any
+    // policy left the server does not start.
     QStringList securityPolicies() const { return m_securityPolicies; }
     void setSecurityPolicies(const QStringList &policies);
     static QStringList supportedSecurityPolicies();
@@ -355,7 +357,7 @@ private:
     quint16 m_maxSecureChannels = 0;
     quint16 m_maxSessions = 0;
     QByteArray m_certificate;
-    QByteArray m_certificateInUse; // the bytes the stack's security policy was made with
+    QByteArray m_certificateInUse; // the bytes the stack's security policies were made with
     bool m_anonymousLoginAllowed = true;
     bool m_anonymousLoginAllowedInUse = true; // as applied at the last start
     QStringList m_securityPolicies{QStringLiteral("None")};
