@@ -399,6 +399,11 @@ bool QUaServer::applySecurityConfig(UA_ServerConfig *config)
 
 bool QUaServer::readApplicationCertificate(QByteArray *certificate, QByteArray *privateKey)
 {
+    if (m_pkiFolder.isEmpty()) {
+        UA_LOG_ERROR(&m_logger, UA_LOGCATEGORY_SECURITYPOLICY,
+                     "Encryption needs a PKI folder: the server does not start");
+        return false;
+    }
     const QDir pki(m_pkiFolder);
     for (const char *folder : {"own", "trusted", "issuers", "rejected"}) {
         pki.mkpath(QLatin1String(folder));
