@@ -300,6 +300,7 @@ void cInternalFunctions::InitOPC()
 {
     m_opcServer = new QUaServer;
     applyServerIdentity();
+    applySecurity();
     printServerEvents();
     addFolders();
     if (m_folderMain)
@@ -327,6 +328,40 @@ void cInternalFunctions::applyServerIdentity()
         m_settings[QLatin1String("opcua_AnonymousLoginAllowed")].toBool());
     m_opcServer->addUser(m_settings[QLatin1String("opcua_User_name")].toString(),
                          m_settings[QLatin1String("opcua_User_password")].toString());
+}
+
+// The endpoints offer the security policies of "opcua_Security" (by default
+// only None); certificates live in settings/pki beside the program.
+void cInternalFunctions::applySecurity()
+{
+    const QJsonValue listed = m_settings[QLatin1String("opcua_Security")];
+    const QJsonArray names =
+        listed.isArray() ? listed.toArray() : QJsonArray{QStringLiteral("None")};
+    const QStringList supported = QUaServer::supportedSecurityPolicies();
+    QStringList policies;
+    QStringList endpoints;
+    for (const QJsonValue &value : names) {
+        const QString name = value.toVariant().toString();
+        if (!supported.contains(name)) {
+            CORE_LOG_AS(kInitOpcFunction, "critical",
+                        QStringLiteral("Unknown OPC UA security policy \"%1\" skipped").arg(name));
+            continue;
+        }
+        if (policies.contains(name))
+            continue;
+        policies << name;
+        endpoints << (name == QLatin1String("None")
+                          ? name
+                          : name + QStringLiteral(" (Sign, SignAndEncrypt)"));
+    }
+    m_opcServer->setSecurityPolicies(policies);
+    m_opcServer->setPkiFolder(QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/settings/pki"));
+    m_opcServer->setTrustAllClients(m_settings[QLatin1String("opcua_TrustAllClients")].toBool());
+    CORE_LOG_AS(kInitOpcFunction, "info",
+                QStringLiteral("OPC UA endpoints offered: %1")
+                    .arg(endpoints.isEmpty() ? QStringLiteral("none")
+                                             : endpoints.join(QStringLiteral(", "))));
 }
 
 // The server's own records and the client sessions go to Qt's debug output

@@ -114,6 +114,7 @@ private slots:
 
 private:
     void applyServerIdentity();
+    void applySecurity();
     void printServerEvents();
     void addFolders();
     void addProperties();

@@ -46,6 +46,9 @@ public:
         return result.get();
     }
 
+    // For settings beyond the defaults, before connecting.
+    UA_ClientConfig *config() { return UA_Client_getConfig(m_client); }
+
     UA_StatusCode connect(quint16 port);
     UA_StatusCode connectUser(quint16 port, const QString &userName, const QString &password);
     void disconnect();

@@ -212,13 +212,17 @@ void QUaServer::readDefaultsFromConfig()
     m_maxSessions = config->maxSessions;
 }
 
-void QUaServer::applyConfig()
+bool QUaServer::applyConfig()
 {
     UA_ServerConfig *config = UA_Server_getConfig(m_server);
     applyNetworkConfig(config);
-    applySecurityConfig(config);
+    if (!applySecurityConfig(config)) {
+        return false;
+    }
     installAccessControl(config);
+    installClientTrust(config);
     applyDescriptionConfig(config);
+    return true;
 }
 
 // The stack listens on the ports of its server URLs; an empty host name means
@@ -234,32 +238,6 @@ void QUaServer::applyNetworkConfig(UA_ServerConfig *config)
     config->maxSessions = m_maxSessions;
 }
 
-// The None security policy carries the server certificate; it and its
-// endpoint are made again only when the certificate changed since they were made.
-void QUaServer::applySecurityConfig(UA_ServerConfig *config)
-{
-    if (m_certificate == m_certificateInUse) {
-        return;
-    }
-    for (size_t i = 0; i < config->securityPoliciesSize; ++i) {
-        config->securityPolicies[i].clear(&config->securityPolicies[i]);
-    }
-    UA_free(config->securityPolicies);
-    config->securityPolicies = nullptr;
-    config->securityPoliciesSize = 0;
-    UA_Array_delete(config->endpoints, config->endpointsSize,
-                    &UA_TYPES[UA_TYPES_ENDPOINTDESCRIPTION]);
-    config->endpoints = nullptr;
-    config->endpointsSize = 0;
-
-    m_certificateInUse = m_certificate;
-    UA_ByteString certificate = {size_t(m_certificateInUse.size()),
-                                 reinterpret_cast<UA_Byte *>(m_certificateInUse.data())};
-    UA_ServerConfig_addSecurityPolicyNone(config,
-                                          m_certificateInUse.isEmpty() ? nullptr : &certificate);
-    UA_ServerConfig_addEndpoint(config, UA_SECURITY_POLICY_NONE_URI, UA_MESSAGESECURITYMODE_NONE);
-}
-
 // The default access control advertises the token policies; the server's own
 // callbacks decide every login and every right.
 void QUaServer::installAccessControl(UA_ServerConfig *config)
@@ -267,8 +245,9 @@ void QUaServer::installAccessControl(UA_ServerConfig *config)
     if (config->accessControl.clear) {
         config->accessControl.clear(&config->accessControl);
     }
-    // Without this the stack drops the user-name policy from the None endpoint.
-    config->allowNonePolicyPassword = true;
+    // Without this the stack drops the user-name policy from the None endpoint;
+    // with encryption, user names travel only encrypted.
+    config->allowNonePolicyPassword = !offersEncryption();
     // The user-name policy is advertised only when the default access control
     // gets a login. Logins are checked by activateSession against the users
     // table, so this one is never consulted; its password is random anyway.
@@ -276,8 +255,9 @@ void QUaServer::installAccessControl(UA_ServerConfig *config)
     UA_UsernamePasswordLogin placeholder;
     placeholder.username = UA_STRING(const_cast<char *>("open62541-username-placeholder"));
     placeholder.password = UA_STRING(const_cast<char *>(placeholderPassword.constData()));
-    UA_AccessControl_default(config, m_anonymousLoginAllowed, nullptr, 1, &placeholder);
-    m_anonymousLoginAllowedInUse = m_anonymousLoginAllowed;
+    m_anonymousLoginAllowedInUse = isAnonymousLoginOffered();
+    UA_AccessControl_default(config, m_anonymousLoginAllowedInUse, userTokenPolicyUri(), 1,
+                             &placeholder);
 
     UA_AccessControl &accessControl = config->accessControl;
     accessControl.activateSession = &QUaServer::activateSession;
@@ -308,9 +288,9 @@ void QUaServer::applyDescriptionConfig(UA_ServerConfig *config)
     replaceString(buildInfo.softwareVersion, m_softwareVersion);
     replaceString(buildInfo.buildNumber, m_buildNumber);
 
-    if (config->endpointsSize > 0) {
-        UA_ApplicationDescription_clear(&config->endpoints[0].server);
-        UA_ApplicationDescription_copy(&description, &config->endpoints[0].server);
+    for (size_t i = 0; i < config->endpointsSize; ++i) {
+        UA_ApplicationDescription_clear(&config->endpoints[i].server);
+        UA_ApplicationDescription_copy(&description, &config->endpoints[i].server);
     }
 }
 
@@ -322,7 +302,9 @@ bool QUaServer::start()
     if (isPortListenedOn(m_port)) {
         return false;
     }
-    applyConfig();
+    if (!applyConfig()) {
+        return false;
+    }
     m_connectionTracker.attach(UA_Server_getConfig(m_server)->eventLoop);
     if (UA_Server_run_startup(m_server) != UA_STATUSCODE_GOOD) {
         UA_Server_run_shutdown(m_server);

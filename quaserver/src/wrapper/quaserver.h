@@ -80,6 +80,8 @@ public:
     // The settings below reach the stack at the next start.
     quint16 port() const { return m_port; }
     void setPort(quint16 port);
+    // The None policy's certificate while no encrypted policy is offered; with
+    // one, the application certificate of the PKI folder serves every policy.
     QByteArray certificate() const { return m_certificate; }
     void setCertificate(const QByteArray &byteCertificate);
     quint16 maxSecureChannels() const { return m_maxSecureChannels; }
@@ -88,6 +90,26 @@ public:
     void setMaxSessions(quint16 maxSessions);
     bool anonymousLoginAllowed() const { return m_anonymousLoginAllowed; }
     void setAnonymousLoginAllowed(bool anonymousLoginAllowed);
+
+    // The security policies offered at the next start, by name: "None",
+    // "Basic256Sha256", "Aes128_Sha256_RsaOaep" and "Aes256_Sha256_RsaPss"
+    // (supportedSecurityPolicies()). Each encrypted one brings a Sign and a
+    // SignAndEncrypt endpoint, and user names are then taken only encrypted;
+    // "None" brings the unsecured endpoint and is the only one that admits
+    // anonymous logins. Unknown names and repeats are dropped; without any
+    // policy left the server does not start.
+    QStringList securityPolicies() const { return m_securityPolicies; }
+    void setSecurityPolicies(const QStringList &policies);
+    static QStringList supportedSecurityPolicies();
+    // With an encrypted policy: own/ holds the application certificate and key
+    // (made self-signed at the first start when both are missing), trusted/
+    // and issuers/ the client trust list, and rejected/ receives the
+    // certificates of refused clients.
+    QString pkiFolder() const { return m_pkiFolder; }
+    void setPkiFolder(const QString &folder);
+    // Accepts every client certificate; off by default.
+    bool trustAllClients() const { return m_trustAllClients; }
+    void setTrustAllClients(bool trustAll);
 
     QString applicationName() const;
     void setApplicationName(const QString &strApplicationName);
@@ -196,13 +218,25 @@ private:
     UA_Server *newStackServer();
     void setupServer();
     void readDefaultsFromConfig();
-    void applyConfig();
+    bool applyConfig();
     void applyNetworkConfig(UA_ServerConfig *config);
-    void applySecurityConfig(UA_ServerConfig *config);
     void applyDescriptionConfig(UA_ServerConfig *config);
     void installAccessControl(UA_ServerConfig *config);
     void closeAllSessions();
     void deleteChildren();
+
+    // Encryption (quaserver_security.cpp)
+    bool applySecurityConfig(UA_ServerConfig *config);
+    bool offersEncryption() const;
+    bool readApplicationCertificate(QByteArray *certificate, QByteArray *privateKey);
+    bool createApplicationCertificate(const QString &certificatePath, const QString &keyPath);
+    bool replaceSecurityPolicies(UA_ServerConfig *config, const QByteArray &certificate,
+                                 const QByteArray &privateKey);
+    void installClientTrust(UA_ServerConfig *config);
+    bool isAnonymousLoginOffered() const;
+    const UA_String *userTokenPolicyUri() const;
+    bool isLoginSecure(const UA_EndpointDescription *endpoint,
+                       const UA_ExtensionObject &token) const;
 
     // Running the stack from the Qt event loop (quaserver.cpp)
     void iterateServer();
@@ -323,9 +357,13 @@ private:
     quint16 m_maxSecureChannels = 0;
     quint16 m_maxSessions = 0;
     QByteArray m_certificate;
-    QByteArray m_certificateInUse; // the bytes the stack's security policy was made with
+    QByteArray m_certificateInUse; // the bytes the stack's security policies were made with
     bool m_anonymousLoginAllowed = true;
     bool m_anonymousLoginAllowedInUse = true; // as applied at the last start
+    QStringList m_securityPolicies{QStringLiteral("None")};
+    QStringList m_securityPoliciesInUse{QStringLiteral("None")}; // the stack's policies
+    QString m_pkiFolder;
+    bool m_trustAllClients = false;
     QByteArray m_applicationName;
     QByteArray m_applicationUri;
     QByteArray m_productName;

@@ -77,8 +77,8 @@ bool QUaServer::isValidLogin(const QString &userName, const QString &password) c
 }
 
 UA_StatusCode QUaServer::activateSession(UA_Server *server, UA_AccessControl *,
-                                         const UA_EndpointDescription *, const UA_ByteString *,
-                                         const UA_NodeId *sessionId,
+                                         const UA_EndpointDescription *endpointDescription,
+                                         const UA_ByteString *, const UA_NodeId *sessionId,
                                          const UA_ExtensionObject *userIdentityToken,
                                          void **sessionContext)
 {
@@ -87,6 +87,9 @@ UA_StatusCode QUaServer::activateSession(UA_Server *server, UA_AccessControl *,
         return UA_STATUSCODE_BADINTERNALERROR;
     }
     *sessionContext = nullptr;
+    if (!self->isLoginSecure(endpointDescription, *userIdentityToken)) {
+        return UA_STATUSCODE_BADIDENTITYTOKENREJECTED;
+    }
     return self->activateSessionToken(*sessionId, *userIdentityToken);
 }
 
