@@ -1,11 +1,15 @@
 // The value vocabulary of the object layer without a running server: node ids,
-// names and texts, the value converter, status codes and the text forms of the
-// meta-type registration.
+// names and texts, the value converter, status codes, the text forms of the
+// meta-type registration, and the bridge of the stack's log records.
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QtTest>
 
+#include <cstdarg>
 #include <limits>
 
+#include "quafolderobject.h"
+#include "quaserver.h"
 #include "quatypes.h"
 
 using namespace QUaValueConverter;
@@ -31,6 +35,20 @@ QVariantList elementsOf(const QVariant &container)
     for (const QVariant &element : container.value<QSequentialIterable>())
         elements.append(element);
     return elements;
+}
+
+// The stack server behind a node object, where the stack's own code logs.
+struct StackOf : QUaNode {
+    static UA_Server *server(const QUaNode *node) { return (node->*(&StackOf::stackServer))(); }
+};
+
+void logThrough(const UA_Logger *logger, UA_LogLevel level, UA_LogCategory category,
+                const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    logger->log(logger->context, level, category, format, args);
+    va_end(args);
 }
 
 const QDateTime unixEpoch(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
@@ -63,6 +81,7 @@ private slots:
     void textForms_data();
     void textForms();
     void registeredContainersIterate();
+    void stackLogRecords();
 };
 
 void TestQuaValues::initTestCase()
@@ -416,6 +435,36 @@ void TestQuaValues::registeredContainersIterate()
     const QList<QUaStatusCode> codes{QUa::Status::Bad};
     QCOMPARE(QVariant(QMetaType::type("QList<QUaStatusCode>"), &codes).value<QVariantList>().size(),
              1);
+}
+
+// The stack's records reach logMessage in the layer's levels and categories.
+void TestQuaValues::stackLogRecords()
+{
+    struct Record {
+        int stackLevel;
+        UA_LogCategory stackCategory;
+        QUa::LogLevel level;
+        QUa::LogCategory category;
+    };
+    using L = QUa::LogLevel;
+    using C = QUa::LogCategory;
+    const QVector<Record> records{
+        {UA_LOGLEVEL_WARNING, UA_LOGCATEGORY_EVENTLOOP, L::Warning, C::Network},
+        {450, UA_LOGCATEGORY_SESSION, L::Warning, C::Session},
+        {UA_LOGLEVEL_FATAL, UA_LOGCATEGORY_DISCOVERY, L::Fatal, C::Server},
+        {UA_LOGLEVEL_TRACE, UA_LOGCATEGORY_PUBSUB, L::Trace, C::Application}};
+    QUaServer server;
+    QSignalSpy logged(&server, &QUaServer::logMessage);
+    const UA_Logger *logger = UA_Server_getConfig(StackOf::server(server.objectsFolder()))->logging;
+    for (const Record &record : records)
+        logThrough(logger, UA_LogLevel(record.stackLevel), record.stackCategory, "record %d", 7);
+    QCOMPARE(logged.count(), records.size());
+    for (int i = 0; i < records.size(); ++i) {
+        const QUaLog log = logged.at(i).at(0).value<QUaLog>();
+        QCOMPARE(log.message, QByteArray("record 7"));
+        QCOMPARE(log.level, records.at(i).level);
+        QCOMPARE(log.category, records.at(i).category);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestQuaValues)
