@@ -28,6 +28,7 @@ private slots:
     void deletingAnObjectDeletesItsSubtreeLeavesFirst();
     void clientDeleteNodesDeletesTheObjectLater();
     void clientAddedNodesGetObjects();
+    void refusedAttributeWritesAreNotReported();
     void referencesAreReportedByBothEnds();
 
     void writesTellNetworkFromProgram();
@@ -243,6 +244,25 @@ void TestQUaNode::clientAddedNodesGetObjects()
     QCOMPARE(m_client->deleteNode(insideType), UA_STATUSCODE_GOOD);
 }
 
+// The object of a node that a client added under a node without an object,
+// and deleted again, stays without a node: its attribute writes fail unreported.
+void TestQUaNode::refusedAttributeWritesAreNotReported()
+{
+    QUaNodeId orphanId;
+    QCOMPARE(m_client->addVariable(ns0(UA_NS0ID_SERVER), QUaQualifiedName(1, "Orphan"), &orphanId),
+             UA_STATUSCODE_GOOD);
+    QUaNode *orphan = m_server->nodeById(orphanId);
+    QVERIFY(orphan);
+    QCOMPARE(m_client->deleteNode(orphanId), UA_STATUSCODE_GOOD);
+    QSignalSpy displayNameChanged(orphan, &QUaNode::displayNameChanged);
+    QSignalSpy descriptionChanged(orphan, &QUaNode::descriptionChanged);
+    QSignalSpy writeMaskChanged(orphan, &QUaNode::writeMaskChanged);
+    orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
+    orphan->setDescription(QUaLocalizedText(QString(), QStringLiteral("Gone")));
+    orphan->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
+    QCOMPARE(displayNameChanged.count() + descriptionChanged.count() + writeMaskChanged.count(), 0);
+}
+
 void TestQUaNode::referencesAreReportedByBothEnds()
 {
     QUaBaseObject *pump = m_folder->addBaseObject(QUaQualifiedName(1, "Pump"));
@@ -326,10 +346,12 @@ void TestQUaNode::refusedProgramWriteChangesNothing()
     variable->setWriteAccess(true);
     QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
 
-    // The stack refuses an array on a scalar node.
+    // The stack refuses an array on a scalar node, of the same or another type.
     variable->setValue(QVariantList{1, 2});
+    variable->setValue(QVariantList{kSourceTime});
     QCOMPARE(valueChanged.count(), 0);
     QCOMPARE(variable->value(), QVariant(1));
+    QCOMPARE(dataTypeSeenByClient(variable), ns0(UA_NS0ID_INT32));
 
     // The next client write is the network's again.
     QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);

@@ -88,8 +88,8 @@ private:
     QMetaType::Type typeOfDataTypeAttribute() const;
     QMetaType::Type typeForValue(QVariant &value) const;
     UA_DataValue readDataValue(UA_TimestampsToReturn timestamps) const;
-    void writeDataValue(const UA_DataValue &dataValue);
-    void writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
+    bool writeDataValue(const UA_DataValue &dataValue);
+    bool writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
                            const QDateTime &sourceTimestamp, const QDateTime &serverTimestamp);
     bool writeDataTypeAttribute(const UA_NodeId &dataTypeId);
     bool writeDataTypeOfQtType(QMetaType::Type type);
