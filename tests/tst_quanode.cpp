@@ -2,8 +2,8 @@
 // operations with their references and types, deletion both ways, nodes that
 // clients add, attribute writes, non-hierarchical references; for variables
 // the network's writes against the program's, the type rules of setValue and
-// setDataType, status and timestamps, access levels and enumeration data
-// types.
+// setDataType, status and timestamps, value ranks, access levels and
+// enumeration data types.
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -37,6 +37,7 @@ private slots:
     void setValueTypeRules();
     void setDataTypeConvertsTheValue();
     void statusAndTimestampsRewriteTheStoredValue();
+    void valueRankChangesAreReported();
     void accessLevelsGateClients();
     void enumerationDataTypes();
 
@@ -439,6 +440,24 @@ void TestQUaNode::statusAndTimestampsRewriteTheStoredValue()
     QCOMPARE(variable->sourceTimestamp(), kSourceTime.addSecs(60));
     QCOMPARE(variable->statusCode(), QUa::Status::BadDeviceFailure);
     QCOMPARE(variable->value(), QVariant(3.5));
+}
+
+// Reported once per real change; a rank the stored value does not fit is refused.
+void TestQUaNode::valueRankChangesAreReported()
+{
+    QUaBaseDataVariable *variable = addVariable("Samples");
+    variable->setValue(QVariantList{1, 2});
+    QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
+    variable->setValueRank(UA_VALUERANK_SCALAR);
+    QCOMPARE(rankChanged.count(), 0);
+    QCOMPARE(variable->valueRank(), qint32(UA_VALUERANK_ANY));
+
+    variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
+    variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
+    QCOMPARE(rankChanged.count(), 1);
+    QCOMPARE(rankChanged.at(0).at(0).toInt(), UA_VALUERANK_ONE_DIMENSION);
+    QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_VALUERANK).toInt(),
+             UA_VALUERANK_ONE_DIMENSION);
 }
 
 void TestQUaNode::accessLevelsGateClients()

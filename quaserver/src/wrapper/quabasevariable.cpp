@@ -403,9 +403,13 @@ qint32 QUaBaseVariable::valueRank() const
     return valueRank;
 }
 
+// The stack refuses a rank that the stored value does not fit.
 void QUaBaseVariable::setValueRank(const qint32 &valueRank)
 {
-    UA_Server_writeValueRank(stackServer(), stackNodeId(), valueRank);
+    if (valueRank != this->valueRank() &&
+        UA_Server_writeValueRank(stackServer(), stackNodeId(), valueRank) == UA_STATUSCODE_GOOD) {
+        emit valueRankChanged(valueRank);
+    }
 }
 
 QVector<quint32> QUaBaseVariable::arrayDimensions() const

@@ -75,7 +75,7 @@ signals:
     void statusCodeChanged(const QUaStatusCode &statusCode, const bool &networkChange);
     void sourceTimestampChanged(const QDateTime &sourceTimestamp, const bool &networkChange);
     void serverTimestampChanged(const QDateTime &serverTimestamp, const bool &networkChange);
-    void valueRankChanged(const quint32 &valueRank);
+    void valueRankChanged(const qint32 &valueRank);
 
 private:
     static void onWrite(UA_Server *server, const UA_NodeId *sessionId, void *sessionContext,
