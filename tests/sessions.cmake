@@ -2,4 +2,4 @@
 # over loopback: logins, session records with the client's address, rights.
 gateway_add_test(tst_quasessions
   SOURCES tst_quasessions.cpp tst_quaserver_client.cpp tst_quaserver_client.h
-  LIBS quaserver)
+  LIBS quaserver LABELS integration)

@@ -11,6 +11,8 @@ quint8 QUaBaseObject::eventNotifier() const
 
 void QUaBaseObject::setEventNotifier(const quint8 &eventNotifier)
 {
-    UA_Server_writeEventNotifier(stackServer(), stackNodeId(), eventNotifier);
-    emit eventNotifierChanged(eventNotifier);
+    if (UA_Server_writeEventNotifier(stackServer(), stackNodeId(), eventNotifier) ==
+        UA_STATUSCODE_GOOD) {
+        emit eventNotifierChanged(eventNotifier);
+    }
 }

@@ -147,19 +147,19 @@ UA_DataValue QUaBaseVariable::readDataValue(UA_TimestampsToReturn timestamps) co
     return UA_Server_read(stackServer(), &item, timestamps);
 }
 
-void QUaBaseVariable::writeDataValue(const UA_DataValue &dataValue)
+bool QUaBaseVariable::writeDataValue(const UA_DataValue &dataValue)
 {
     UA_WriteValue item;
     UA_WriteValue_init(&item);
     item.nodeId = stackNodeId(); // shallow, as is the value: never cleared
     item.attributeId = UA_ATTRIBUTEID_VALUE;
     item.value = dataValue;
-    UA_Server_write(stackServer(), &item);
+    return UA_Server_write(stackServer(), &item) == UA_STATUSCODE_GOOD;
 }
 
 // A write on the program's behalf: the write hook that the stack calls from
-// inside it reports networkChange false.
-void QUaBaseVariable::writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
+// inside it reports networkChange false. False when the stack refused it.
+bool QUaBaseVariable::writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
                                         const QDateTime &sourceTimestamp,
                                         const QDateTime &serverTimestamp)
 {
@@ -178,11 +178,12 @@ void QUaBaseVariable::writeProgramValue(const QVariant &value, const QUaStatusCo
         dataValue.hasServerTimestamp = true;
     }
     m_bInternalWrite = true;
-    writeDataValue(dataValue);
+    const bool written = writeDataValue(dataValue);
     // A write the stack refused never reached the hook: the flag must not stay
     // up and mark the next client write as the program's.
     m_bInternalWrite = false;
     UA_DataValue_clear(&dataValue);
+    return written;
 }
 
 bool QUaBaseVariable::writeDataTypeAttribute(const UA_NodeId &dataTypeId)
@@ -225,9 +226,10 @@ void QUaBaseVariable::setValue(const QVariant &value, const QUaStatusCode &statu
         // BaseDataType first, so that the stack takes a value of any type.
         writeDataTypeAttribute(kBaseDataType);
     }
-    writeProgramValue(newValue, statusCode, sourceTimestamp, serverTimestamp);
+    const bool written = writeProgramValue(newValue, statusCode, sourceTimestamp, serverTimestamp);
     if (typeChanges) {
-        writeDataTypeOfQtType(newType);
+        // A refused value leaves the variable with the type it had.
+        writeDataTypeOfQtType(written ? newType : m_type);
     }
 }
 
@@ -401,9 +403,13 @@ qint32 QUaBaseVariable::valueRank() const
     return valueRank;
 }
 
+// The stack refuses a rank that the stored value does not fit.
 void QUaBaseVariable::setValueRank(const qint32 &valueRank)
 {
-    UA_Server_writeValueRank(stackServer(), stackNodeId(), valueRank);
+    if (valueRank != this->valueRank() &&
+        UA_Server_writeValueRank(stackServer(), stackNodeId(), valueRank) == UA_STATUSCODE_GOOD) {
+        emit valueRankChanged(valueRank);
+    }
 }
 
 QVector<quint32> QUaBaseVariable::arrayDimensions() const

@@ -75,7 +75,7 @@ signals:
     void statusCodeChanged(const QUaStatusCode &statusCode, const bool &networkChange);
     void sourceTimestampChanged(const QDateTime &sourceTimestamp, const bool &networkChange);
     void serverTimestampChanged(const QDateTime &serverTimestamp, const bool &networkChange);
-    void valueRankChanged(const quint32 &valueRank);
+    void valueRankChanged(const qint32 &valueRank);
 
 private:
     static void onWrite(UA_Server *server, const UA_NodeId *sessionId, void *sessionContext,
@@ -88,8 +88,8 @@ private:
     QMetaType::Type typeOfDataTypeAttribute() const;
     QMetaType::Type typeForValue(QVariant &value) const;
     UA_DataValue readDataValue(UA_TimestampsToReturn timestamps) const;
-    void writeDataValue(const UA_DataValue &dataValue);
-    void writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
+    bool writeDataValue(const UA_DataValue &dataValue);
+    bool writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
                            const QDateTime &sourceTimestamp, const QDateTime &serverTimestamp);
     bool writeDataTypeAttribute(const UA_NodeId &dataTypeId);
     bool writeDataTypeOfQtType(QMetaType::Type type);

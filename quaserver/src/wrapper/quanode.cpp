@@ -23,6 +23,18 @@ UA_ExpandedNodeId expandedOf(const UA_NodeId &nodeId)
     return expanded;
 }
 
+using LocalizedTextWriter = UA_StatusCode (*)(UA_Server *, const UA_NodeId, const UA_LocalizedText);
+
+// Whether the stack took the text for the attribute of the writer.
+bool writeLocalizedText(LocalizedTextWriter writer, UA_Server *server, const UA_NodeId &nodeId,
+                        const QUaLocalizedText &text)
+{
+    UA_LocalizedText stackText = text;
+    const UA_StatusCode status = writer(server, nodeId, stackText);
+    UA_LocalizedText_clear(&stackText);
+    return status == UA_STATUSCODE_GOOD;
+}
+
 } // namespace
 
 QUaNode::QUaNode(QUaServer *server) : QObject(nullptr), m_qUaServer(server)
@@ -116,10 +128,9 @@ QUaLocalizedText QUaNode::displayName() const
 
 void QUaNode::setDisplayName(const QUaLocalizedText &displayName)
 {
-    UA_LocalizedText text = displayName;
-    UA_Server_writeDisplayName(stackServer(), m_nodeId, text);
-    UA_LocalizedText_clear(&text);
-    emit displayNameChanged(displayName);
+    if (writeLocalizedText(&UA_Server_writeDisplayName, stackServer(), m_nodeId, displayName)) {
+        emit displayNameChanged(displayName);
+    }
 }
 
 QUaLocalizedText QUaNode::description() const
@@ -134,10 +145,9 @@ QUaLocalizedText QUaNode::description() const
 
 void QUaNode::setDescription(const QUaLocalizedText &description)
 {
-    UA_LocalizedText text = description;
-    UA_Server_writeDescription(stackServer(), m_nodeId, text);
-    UA_LocalizedText_clear(&text);
-    emit descriptionChanged(description);
+    if (writeLocalizedText(&UA_Server_writeDescription, stackServer(), m_nodeId, description)) {
+        emit descriptionChanged(description);
+    }
 }
 
 quint32 QUaNode::writeMask() const
@@ -149,8 +159,9 @@ quint32 QUaNode::writeMask() const
 
 void QUaNode::setWriteMask(const quint32 &writeMask)
 {
-    UA_Server_writeWriteMask(stackServer(), m_nodeId, writeMask);
-    emit writeMaskChanged(writeMask);
+    if (UA_Server_writeWriteMask(stackServer(), m_nodeId, writeMask) == UA_STATUSCODE_GOOD) {
+        emit writeMaskChanged(writeMask);
+    }
 }
 
 QString QUaNode::nodeClass() const
@@ -350,8 +361,10 @@ void QUaNode::removeReference(const QUaReferenceType &refType, const QUaNode *no
         return;
     }
     const QUaStack::ScopedNodeId refTypeId(m_qUaServer->referenceTypeId(refType));
-    UA_Server_deleteReference(stackServer(), m_nodeId, refTypeId, isForward,
-                              expandedOf(nodeTarget->m_nodeId), true);
+    if (UA_Server_deleteReference(stackServer(), m_nodeId, refTypeId, isForward,
+                                  expandedOf(nodeTarget->m_nodeId), true) != UA_STATUSCODE_GOOD) {
+        return;
+    }
     auto *target = const_cast<QUaNode *>(nodeTarget);
     emit referenceRemoved(refType, target, isForward);
     emit target->referenceRemoved(refType, this, !isForward);

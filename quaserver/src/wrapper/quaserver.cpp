@@ -32,12 +32,6 @@ constexpr int kMaxWaitPolledMs = 2;
 
 void discardStackLog(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
 
-// The stack's levels run 100 (trace) to 600 (fatal).
-QUa::LogLevel toLogLevel(UA_LogLevel level)
-{
-    return static_cast<QUa::LogLevel>(qBound(0, int(level) / 100 - 1, 5));
-}
-
 // Formats into the buffer and returns the length of the text, which never
 // exceeds the buffer and never ends inside a UTF-8 sequence.
 int formatIntoBuffer(QByteArray &buffer, const char *format, va_list args)
@@ -412,8 +406,8 @@ void QUaServer::emitStackLog(UA_LogLevel level, UA_LogCategory category, const c
         return;
     }
     const int length = formatIntoBuffer(m_logBuffer, format, args);
-    emit logMessage(QUaLog(QString::fromUtf8(m_logBuffer.constData(), length), toLogLevel(level),
-                           static_cast<QUa::LogCategory>(category)));
+    emit logMessage(QUaLog(QString::fromUtf8(m_logBuffer.constData(), length),
+                           QUa::logLevelFromUa(level), QUa::logCategoryFromUa(category)));
 }
 
 QUaNode *QUaServer::nodeById(const QUaNodeId &nodeId) const

@@ -46,6 +46,51 @@ UA_VariableAttributes variableAttributesOfType(UA_Server *server, const UA_NodeI
     return attributes;
 }
 
+// A new node of a node class under a parent: its requested id (null lets the
+// stack choose), where it hangs and of which type it is. A non-null data type
+// replaces the one of a variable class's variable type.
+struct InstanceNode {
+    QUaNodeId requestedId;
+    QUaNodeId parentId;
+    QUaNodeId referenceTypeId;
+    QUaNodeId typeId;
+    QUaQualifiedName browseName;
+    QUaNodeId dataTypeId;
+};
+
+// Adds a variable for a variable class, an object otherwise, shown under its
+// browse name; the node object, if any, comes from the type's constructor.
+UA_StatusCode addInstanceNode(UA_Server *server, const QMetaObject &metaObject,
+                              const InstanceNode &node, UA_NodeId *newNodeId)
+{
+    const QUaStack::ScopedNodeId requestedId(node.requestedId);
+    const QUaStack::ScopedNodeId parentId(node.parentId);
+    const QUaStack::ScopedNodeId referenceTypeId(node.referenceTypeId);
+    const QUaStack::ScopedNodeId typeId(node.typeId);
+    UA_QualifiedName browseName = node.browseName;
+    UA_StatusCode status;
+    if (metaObject.inherits(&QUaBaseVariable::staticMetaObject)) {
+        UA_VariableAttributes attributes = variableAttributesOfType(server, typeId);
+        if (!node.dataTypeId.isNull()) {
+            UA_NodeId_clear(&attributes.dataType);
+            attributes.dataType = node.dataTypeId;
+        }
+        attributes.displayName = toUaText(node.browseName.name());
+        status = UA_Server_addVariableNode(server, requestedId, parentId, referenceTypeId,
+                                           browseName, typeId, attributes, nullptr, newNodeId);
+        UA_VariableAttributes_clear(&attributes);
+    } else {
+        UA_ObjectAttributes attributes;
+        UA_ObjectAttributes_init(&attributes);
+        attributes.displayName = toUaText(node.browseName.name());
+        status = UA_Server_addObjectNode(server, requestedId, parentId, referenceTypeId, browseName,
+                                         typeId, attributes, nullptr, newNodeId);
+        UA_ObjectAttributes_clear(&attributes);
+    }
+    UA_QualifiedName_clear(&browseName);
+    return status;
+}
+
 // The node class that a class property declares as a child: a pointer to a
 // node class other than the declaring class and its subclasses; null for any
 // other property.
@@ -245,38 +290,19 @@ void QUaServer::addPropertyChildren(const QMetaObject &metaObject, const UA_Node
 void QUaServer::addMandatoryChild(const UA_NodeId &typeNodeId, const QString &name,
                                   const QMetaObject &childClass, const QUaNodeId &dataTypeId)
 {
-    const QUaStack::ScopedNodeId childTypeId(typeIdOfClass(childClass));
-    const QUaStack::ScopedNodeId requestedId(requestedTypeNodeId(QUaNodeId()));
     const bool isProperty = childClass.inherits(&QUaProperty::staticMetaObject);
-    const UA_NodeId referenceTypeId =
-        UA_NODEID_NUMERIC(0, isProperty ? UA_NS0ID_HASPROPERTY : UA_NS0ID_HASCOMPONENT);
-    UA_QualifiedName browseName = QUaQualifiedName(0, name);
+    const InstanceNode node{requestedTypeNodeId(QUaNodeId()),
+                            QUaNodeId(typeNodeId),
+                            QUaNodeId(0, isProperty ? UA_NS0ID_HASPROPERTY : UA_NS0ID_HASCOMPONENT),
+                            typeIdOfClass(childClass),
+                            QUaQualifiedName(0, name),
+                            dataTypeId};
     UA_NodeId childId = UA_NODEID_NULL;
-    UA_StatusCode status;
-    if (childClass.inherits(&QUaBaseVariable::staticMetaObject)) {
-        UA_VariableAttributes attributes = variableAttributesOfType(m_server, childTypeId);
-        if (!dataTypeId.isNull()) {
-            UA_NodeId_clear(&attributes.dataType);
-            attributes.dataType = dataTypeId;
-        }
-        attributes.displayName = toUaText(name);
-        status = UA_Server_addVariableNode(m_server, requestedId, typeNodeId, referenceTypeId,
-                                           browseName, childTypeId, attributes, nullptr, &childId);
-        UA_VariableAttributes_clear(&attributes);
-    } else {
-        UA_ObjectAttributes attributes;
-        UA_ObjectAttributes_init(&attributes);
-        attributes.displayName = toUaText(name);
-        status = UA_Server_addObjectNode(m_server, requestedId, typeNodeId, referenceTypeId,
-                                         browseName, childTypeId, attributes, nullptr, &childId);
-        UA_ObjectAttributes_clear(&attributes);
-    }
-    if (status == UA_STATUSCODE_GOOD) {
+    if (addInstanceNode(m_server, childClass, node, &childId) == UA_STATUSCODE_GOOD) {
         UA_Server_addReference(m_server, childId, UA_NODEID_NUMERIC(0, UA_NS0ID_HASMODELLINGRULE),
                                UA_EXPANDEDNODEID_NUMERIC(0, UA_NS0ID_MODELLINGRULE_MANDATORY),
                                true);
     }
-    UA_QualifiedName_clear(&browseName);
     UA_NodeId_clear(&childId);
 }
 
@@ -470,38 +496,12 @@ QUaNodeId QUaServer::createInstance(const QMetaObject &metaObject, QUaNode *pare
         referenceTypeId = referenceTypeForChild(parent, metaObject);
         parentId = parent->nodeId();
     }
-    const QUaStack::ScopedNodeId requestedId(nodeId);
-    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, requestedId)) {
+    if (!nodeId.isNull() && QUaStack::nodeExists(m_server, QUaStack::ScopedNodeId(nodeId))) {
         return QUaNodeId();
     }
-
-    const QUaStack::ScopedNodeId typeId(typeNodeId);
-    const QUaStack::ScopedNodeId stackParentId(parentId);
-    const QUaStack::ScopedNodeId stackReferenceTypeId(referenceTypeId);
-    UA_QualifiedName stackBrowseName = browseName;
+    const InstanceNode node{nodeId, parentId, referenceTypeId, typeNodeId, browseName, QUaNodeId()};
     UA_NodeId newNodeId = UA_NODEID_NULL;
-    UA_StatusCode status;
-    if (metaObject.inherits(&QUaBaseVariable::staticMetaObject)) {
-        UA_VariableAttributes attributes = variableAttributesOfType(m_server, typeId);
-        attributes.displayName = toUaText(browseName.name());
-        status = __UA_Server_addNode(m_server, UA_NODECLASS_VARIABLE, requestedId.ptr(),
-                                     stackParentId.ptr(), stackReferenceTypeId.ptr(),
-                                     stackBrowseName, typeId.ptr(),
-                                     reinterpret_cast<const UA_NodeAttributes *>(&attributes),
-                                     &UA_TYPES[UA_TYPES_VARIABLEATTRIBUTES], nullptr, &newNodeId);
-        UA_VariableAttributes_clear(&attributes);
-    } else {
-        UA_ObjectAttributes attributes;
-        UA_ObjectAttributes_init(&attributes);
-        attributes.displayName = toUaText(browseName.name());
-        status = __UA_Server_addNode(m_server, UA_NODECLASS_OBJECT, requestedId.ptr(),
-                                     stackParentId.ptr(), stackReferenceTypeId.ptr(),
-                                     stackBrowseName, typeId.ptr(),
-                                     reinterpret_cast<const UA_NodeAttributes *>(&attributes),
-                                     &UA_TYPES[UA_TYPES_OBJECTATTRIBUTES], nullptr, &newNodeId);
-        UA_ObjectAttributes_clear(&attributes);
-    }
-    UA_QualifiedName_clear(&stackBrowseName);
+    const UA_StatusCode status = addInstanceNode(m_server, metaObject, node, &newNodeId);
     const QUaNodeId result = status == UA_STATUSCODE_GOOD ? QUaNodeId(newNodeId) : QUaNodeId();
     UA_NodeId_clear(&newNodeId);
     return result;
