@@ -2,4 +2,4 @@
 # over loopback: logins per channel, the client trust list, the own certificate.
 gateway_add_test(tst_quasecurity
   SOURCES tst_quasecurity.cpp tst_quaserver_client.cpp tst_quaserver_client.h
-  LIBS quaserver)
+  LIBS quaserver LABELS integration)

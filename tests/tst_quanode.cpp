@@ -427,11 +427,14 @@ void TestQUaNode::statusAndTimestampsRewriteTheStoredValue()
     QUaBaseDataVariable *variable = addVariable("Pressure");
     variable->setValue(3.5, QUa::Status::Good, kSourceTime);
     QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
+    QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
 
     variable->setStatusCode(QUa::Status::BadDeviceFailure);
     QCOMPARE(variable->value(), QVariant(3.5));
     QCOMPARE(variable->sourceTimestamp(), kSourceTime);
     QCOMPARE(statusChanged.at(0).at(0).value<QUaStatusCode>(), QUa::Status::BadDeviceFailure);
+    QCOMPARE(statusChanged.at(0).at(1).toBool(), false); // the program wrote, not a client
+    QCOMPARE(valueChanged.at(0).at(1).toBool(), false);
     UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
     m_client->readValue(variable->nodeId(), &readStatus);
     QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));

@@ -177,12 +177,20 @@ bool QUaBaseVariable::writeProgramValue(const QVariant &value, const QUaStatusCo
         dataValue.serverTimestamp = QUaValueConverter::toUaDateTime(serverTimestamp);
         dataValue.hasServerTimestamp = true;
     }
+    const bool written = writeProgramDataValue(dataValue);
+    UA_DataValue_clear(&dataValue);
+    return written;
+}
+
+// The hook that the stack calls from inside the write reports networkChange
+// false: the program wrote, not a client.
+bool QUaBaseVariable::writeProgramDataValue(const UA_DataValue &dataValue)
+{
     m_bInternalWrite = true;
     const bool written = writeDataValue(dataValue);
     // A write the stack refused never reached the hook: the flag must not stay
     // up and mark the next client write as the program's.
     m_bInternalWrite = false;
-    UA_DataValue_clear(&dataValue);
     return written;
 }
 
@@ -348,7 +356,7 @@ void QUaBaseVariable::setStatusCode(const QUaStatusCode &statusCode)
     UA_DataValue dataValue = readDataValue(UA_TIMESTAMPSTORETURN_BOTH);
     dataValue.status = statusCode;
     dataValue.hasStatus = true;
-    writeDataValue(dataValue);
+    writeProgramDataValue(dataValue);
     UA_DataValue_clear(&dataValue);
 }
 
@@ -392,7 +400,7 @@ void QUaBaseVariable::changeTimestamp(const QDateTime &timestamp, bool isSource)
         dataValue.serverTimestamp = stackTime;
         dataValue.hasServerTimestamp = timestamp.isValid();
     }
-    writeDataValue(dataValue);
+    writeProgramDataValue(dataValue);
     UA_DataValue_clear(&dataValue);
 }
 

@@ -89,6 +89,7 @@ private:
     QMetaType::Type typeForValue(QVariant &value) const;
     UA_DataValue readDataValue(UA_TimestampsToReturn timestamps) const;
     bool writeDataValue(const UA_DataValue &dataValue);
+    bool writeProgramDataValue(const UA_DataValue &dataValue);
     bool writeProgramValue(const QVariant &value, const QUaStatusCode &statusCode,
                            const QDateTime &sourceTimestamp, const QDateTime &serverTimestamp);
     bool writeDataTypeAttribute(const UA_NodeId &dataTypeId);
