@@ -325,6 +325,8 @@ void cInternalFunctions::applyServerIdentity()
     m_opcServer->setBuildNumber(QStringLiteral("123457890"));
     m_opcServer->setAnonymousLoginAllowed(
         m_settings[QLatin1String("opcua_AnonymousLoginAllowed")].toBool());
+    // Clients read and write tags; the address space is the gateway's alone.
+    m_opcServer->setNodeManagementAllowed(false);
     m_opcServer->addUser(m_settings[QLatin1String("opcua_User_name")].toString(),
                          m_settings[QLatin1String("opcua_User_password")].toString());
 }

@@ -127,7 +127,45 @@ bool anyMatches(const QStringList &lines, const QRegularExpression &pattern)
                        [&pattern](const QString &line) { return pattern.match(line).hasMatch(); });
 }
 
+// Every forward reference from the node down through the hierarchy, one
+// "source reference-type target" line each.
+QStringList referencesBelow(TestClient &client, const QUaNodeId &nodeId)
+{
+    static const QSet<QUaNodeId> hierarchy{QUaNodeId(0, UA_NS0ID_ORGANIZES),
+                                           QUaNodeId(0, UA_NS0ID_HASCOMPONENT),
+                                           QUaNodeId(0, UA_NS0ID_HASPROPERTY)};
+    QStringList lines;
+    for (const TestClient::Reference &reference : client.browse(nodeId)) {
+        lines << nodeId.toString() + ' ' + reference.referenceTypeId.toString() + ' ' +
+                     reference.targetId.toString();
+        if (hierarchy.contains(reference.referenceTypeId))
+            lines << referencesBelow(client, reference.targetId);
+    }
+    return lines;
+}
+
+enum class ClientEdit { DeleteNode, AddNode, AddReference, DeleteReference };
+
+UA_StatusCode applyEdit(TestClient &client, ClientEdit edit, const QUaNodeId &nodeId)
+{
+    const QUaNodeId hasComponent(0, UA_NS0ID_HASCOMPONENT);
+    const QUaNodeId tag(0, "tag.Int32");
+    switch (edit) {
+    case ClientEdit::DeleteNode:
+        return client.deleteNode(nodeId);
+    case ClientEdit::AddNode:
+        return client.addVariable(nodeId, QUaQualifiedName(1, "Intruder"));
+    case ClientEdit::AddReference:
+        return client.addReference(nodeId, hasComponent, tag, UA_NODECLASS_VARIABLE);
+    case ClientEdit::DeleteReference:
+        return client.deleteReference(nodeId, hasComponent, tag);
+    }
+    return UA_STATUSCODE_BADINTERNALERROR;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ClientEdit)
 
 class TestGatewayAddressSpace : public QObject
 {
@@ -158,6 +196,8 @@ private slots:
     void refusedMainFolderLeavesAServerWithoutTags();
     void serverEventsGoToDebugOutput();
     void statusEnumerationIsADataType();
+    void clientsCannotChangeTheAddressSpace_data();
+    void clientsCannotChangeTheAddressSpace();
 
 private:
     std::unique_ptr<Gateway> m_gateway;
@@ -396,6 +436,46 @@ void TestGatewayAddressSpace::statusEnumerationIsADataType()
         keys << QLatin1String(status.key(i));
     QCOMPARE(QSet<QString>(names.begin(), names.end()), QSet<QString>(keys.begin(), keys.end()));
     QCOMPARE(names.count(), keys.count());
+}
+
+void TestGatewayAddressSpace::clientsCannotChangeTheAddressSpace_data()
+{
+    QTest::addColumn<QString>("userName"); // empty: anonymous
+    QTest::addColumn<ClientEdit>("edit");
+    QTest::addColumn<QUaNodeId>("nodeId");
+    const QUaNodeId mainId(0, kFolderMainId);
+    const QUaNodeId tagsId(0, kFolderSubId);
+    for (const QString &userName : {QString(), QStringLiteral("operator")}) {
+        const char *who = userName.isEmpty() ? "anonymous" : "user";
+        QTest::addRow("%s deletes the top folder", who)
+            << userName << ClientEdit::DeleteNode << mainId;
+        QTest::addRow("%s deletes a tag", who)
+            << userName << ClientEdit::DeleteNode << QUaNodeId(0, "tag.Double");
+        QTest::addRow("%s deletes a property", who)
+            << userName << ClientEdit::DeleteNode << QUaNodeId(0, 61010);
+        QTest::addRow("%s adds a node under the tags", who)
+            << userName << ClientEdit::AddNode << tagsId;
+        QTest::addRow("%s adds a reference", who) << userName << ClientEdit::AddReference << mainId;
+        QTest::addRow("%s deletes a reference", who)
+            << userName << ClientEdit::DeleteReference << tagsId;
+    }
+}
+
+void TestGatewayAddressSpace::clientsCannotChangeTheAddressSpace()
+{
+    QFETCH(QString, userName);
+    QFETCH(ClientEdit, edit);
+    QFETCH(QUaNodeId, nodeId);
+    TestClient client;
+    QCOMPARE(userName.isEmpty() ? client.connect(m_gateway->port)
+                                : client.connectUser(m_gateway->port, userName, "s3cret"),
+             UA_STATUSCODE_GOOD);
+    const QUaNodeId mainId(0, kFolderMainId);
+    const QStringList before = referencesBelow(client, mainId);
+    QVERIFY(before.count() > 30);
+
+    QCOMPARE(applyEdit(client, edit, nodeId), UA_STATUSCODE_BADUSERACCESSDENIED);
+    QCOMPARE(referencesBelow(client, mainId), before);
 }
 
 QTEST_MAIN(TestGatewayAddressSpace)

@@ -66,6 +66,7 @@ void TestQUaNode::init()
 {
     m_server = new QUaServer;
     m_server->setPort(freeLoopbackPort());
+    m_server->setNodeManagementAllowed(true); // for the nodes that clients add and delete
     QVERIFY(m_server->start());
     m_client = new TestClient;
     QCOMPARE(m_client->connect(m_server->port()), UA_STATUSCODE_GOOD);

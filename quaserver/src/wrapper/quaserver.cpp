@@ -286,6 +286,7 @@ void QUaServer::installAccessControl(UA_ServerConfig *config)
     accessControl.getUserAccessLevel = &QUaServer::getUserAccessLevel;
     accessControl.getUserExecutable = &QUaServer::getUserExecutable;
     accessControl.getUserExecutableOnObject = &QUaServer::getUserExecutableOnObject;
+    installNodeManagementChecks(accessControl);
 }
 
 void QUaServer::applyDescriptionConfig(UA_ServerConfig *config)

@@ -124,6 +124,13 @@ public:
     // added to the table with an empty password.
     void setUserValidationCallback(const UserValidationCallback &callback);
 
+    // Whether clients may add and delete nodes and references (AddNodes,
+    // DeleteNodes, AddReferences, DeleteReferences); refused by default, and
+    // always for a session whose user is gone. Takes effect at once; the
+    // server's own changes of the address space are never refused.
+    bool nodeManagementAllowed() const { return m_nodeManagementAllowed; }
+    void setNodeManagementAllowed(bool allowed) { m_nodeManagementAllowed = allowed; }
+
     // Adds a non-hierarchical reference type; true when it is known afterwards.
     bool registerReferenceType(const QUaReferenceType &refType,
                                const QUaNodeId &nodeId = QUaNodeId());
@@ -299,6 +306,12 @@ private:
                                                 const UA_NodeId *sessionId, void *sessionContext,
                                                 const UA_NodeId *methodId, void *methodContext,
                                                 const UA_NodeId *objectId, void *objectContext);
+    static void installNodeManagementChecks(UA_AccessControl &accessControl);
+    // One check for the four node management services, whatever their item.
+    template <typename Item>
+    static UA_Boolean allowNodeManagement(UA_Server *server, UA_AccessControl *ac,
+                                          const UA_NodeId *sessionId, void *sessionContext,
+                                          const Item *item);
     UA_StatusCode activateSessionToken(const UA_NodeId &sessionId, const UA_ExtensionObject &token);
     UA_StatusCode checkUserNameLogin(const UA_UserNameIdentityToken &login, QString *userName);
     bool isValidLogin(const QString &userName, const QString &password) const;
@@ -340,6 +353,7 @@ private:
     QHash<QUaNodeId, QUaSession *> m_hashSessions;
     QUaSession *m_currentSession = nullptr;          // the session whose request is being served
     UserValidationCallback m_userValidationCallback; // empty: the users table decides
+    bool m_nodeManagementAllowed = false;
 
     // Address space
     QUaFolderObject *m_objectsFolder = nullptr;
