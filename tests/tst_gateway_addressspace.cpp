@@ -198,6 +198,8 @@ private slots:
     void statusEnumerationIsADataType();
     void clientsCannotChangeTheAddressSpace_data();
     void clientsCannotChangeTheAddressSpace();
+    void faultySettingsAreRefusedAtStartUp_data();
+    void faultySettingsAreRefusedAtStartUp();
 
 private:
     std::unique_ptr<Gateway> m_gateway;
@@ -476,6 +478,57 @@ void TestGatewayAddressSpace::clientsCannotChangeTheAddressSpace()
 
     QCOMPARE(applyEdit(client, edit, nodeId), UA_STATUSCODE_BADUSERACCESSDENIED);
     QCOMPARE(referencesBelow(client, mainId), before);
+}
+
+void TestGatewayAddressSpace::faultySettingsAreRefusedAtStartUp_data()
+{
+    QTest::addColumn<QJsonObject>("settings");
+    QTest::addColumn<bool>("portTaken");
+    QTest::addColumn<QString>("criticalLine"); // %1: the port taken
+    QTest::addColumn<bool>("serving");
+    QTest::addColumn<bool>("userAdded");
+    const QString noPort =
+        QStringLiteral(R"(OPC UA NOT started: "opcua_port" %1 is not a port number (1-65535))");
+    QTest::newRow("port above 65535")
+        << QJsonObject{{"opcua_port", 70000}} << false << noPort.arg("70000") << false << true;
+    QTest::newRow("port as text") << QJsonObject{{"opcua_port", "abc"}} << false
+                                  << noPort.arg(R"("abc")") << false << true;
+    QTest::newRow("port 0") << QJsonObject{{"opcua_port", 0}} << false << noPort.arg("0") << false
+                            << true;
+    QTest::newRow("port taken")
+        << QJsonObject() << true
+        << "OPC UA NOT started: port %1 cannot be bound: another program listens on the port"
+        << false << true;
+    const QString noPassword =
+        QStringLiteral(R"(OPC UA user "operator" NOT added: no password in settings.json)");
+    QTest::newRow("empty password")
+        << QJsonObject{{"opcua_User_password", ""}} << false << noPassword << true << false;
+    QTest::newRow("no password") << QJsonObject{{"opcua_User_password", QJsonValue::Null}} << false
+                                 << noPassword << true << false;
+}
+
+void TestGatewayAddressSpace::faultySettingsAreRefusedAtStartUp()
+{
+    QFETCH(QJsonObject, settings);
+    QFETCH(bool, portTaken);
+    QFETCH(QString, criticalLine);
+    QFETCH(bool, serving);
+    QFETCH(bool, userAdded);
+    QUaServer other;
+    if (portTaken) {
+        other.setPort(freeLoopbackPort());
+        QVERIFY(other.start());
+        settings["opcua_port"] = other.port();
+    }
+    Gateway gateway(jsonText(folders()), true, settings);
+    QCOMPARE(gateway.log().filter("[critical]"),
+             QStringList{"[critical] " + criticalLine.arg(other.port())});
+    QCOMPARE(gateway.core->opcServing(), serving);
+    QCOMPARE(gateway.core->m_opcServer->userExists("operator"), userAdded);
+    if (serving) {
+        TestClient user;
+        QCOMPARE(user.connectUser(gateway.port, "operator", ""), UA_STATUSCODE_BADUSERACCESSDENIED);
+    }
 }
 
 QTEST_MAIN(TestGatewayAddressSpace)

@@ -320,12 +320,17 @@ bool QUaServer::start()
     if (m_running) {
         return true;
     }
+    m_lastError.clear();
     if (isPortListenedOn(m_port)) {
+        m_lastError = QStringLiteral("another program listens on the port");
         return false;
     }
     applyConfig();
     m_connectionTracker.attach(UA_Server_getConfig(m_server)->eventLoop);
-    if (UA_Server_run_startup(m_server) != UA_STATUSCODE_GOOD) {
+    const UA_StatusCode status = UA_Server_run_startup(m_server);
+    if (status != UA_STATUSCODE_GOOD) {
+        m_lastError = QStringLiteral("the stack did not start: %1")
+                          .arg(QLatin1String(UA_StatusCode_name(status)));
         UA_Server_run_shutdown(m_server);
         return false;
     }

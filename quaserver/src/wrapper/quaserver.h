@@ -72,6 +72,8 @@ public:
     // Applies the settings to the stack and opens the endpoint; true when the
     // server runs afterwards (also when it already ran).
     bool start();
+    // Why the last start failed, in English; empty after a start that succeeded.
+    QString lastError() const { return m_lastError; }
     // Closes every session and the endpoint; the address space stays.
     void stop();
     bool isRunning() const { return m_running; }
@@ -330,6 +332,7 @@ private:
     QUaNetworkWatcher m_networkWatcher{m_connectionTracker};
     bool m_running = false;
     bool m_iterating = false;
+    QString m_lastError;
 
     // Settings
     quint16 m_port = 4840;
