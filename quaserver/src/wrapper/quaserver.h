@@ -157,6 +157,16 @@ public:
     // be registered.
     QUaSignaler *newInstanceSignaler(const QMetaObject &metaObject);
 
+    // What the server holds for its clients at this moment: session records
+    // (those of closed sessions not yet deleted included), the connections the
+    // stack has open (its listen sockets among them) and the sockets watched.
+    struct ClientRecords {
+        int sessions = 0;
+        int connections = 0;
+        int socketNotifiers = 0;
+    };
+    ClientRecords clientRecords() const;
+
     // The server of a stack handle made by this class (the stack callbacks'
     // way back to the object layer).
     static QUaServer *fromStack(UA_Server *server);

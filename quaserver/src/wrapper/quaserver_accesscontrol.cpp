@@ -191,6 +191,15 @@ void QUaServer::closeSession(UA_Server *server, UA_AccessControl *, const UA_Nod
     session->deleteLater();
 }
 
+QUaServer::ClientRecords QUaServer::clientRecords() const
+{
+    ClientRecords records;
+    records.sessions = findChildren<QUaSession *>(QString(), Qt::FindDirectChildrenOnly).count();
+    records.connections = m_connectionTracker.openConnectionCount();
+    records.socketNotifiers = m_networkWatcher.watchedSocketCount();
+    return records;
+}
+
 QString QUaServer::sessionUserName(const UA_NodeId *sessionId) const
 {
     const QUaSession *session = sessionId ? m_hashSessions.value(QUaNodeId(*sessionId)) : nullptr;
