@@ -121,6 +121,22 @@ QString fillTagsStatement(int count)
 // The address-space build reports under the function that runs it.
 const QString kInitOpcFunction = QStringLiteral("void cInternalFunctions::InitOPC()");
 
+// JSON numbers are doubles: a port number is a whole one in 1-65535.
+bool isPortNumber(const QJsonValue &value)
+{
+    const double number = value.toDouble(-1);
+    return value.isDouble() && number >= 1 && number <= 65535 && number == std::floor(number);
+}
+
+// A setting's value as it is written in the file, strings quoted.
+QString settingText(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return QStringLiteral("(missing)");
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
 // The data type names a tag's "Format" may give, in the order they are tried.
 struct TagFormat {
     const char *name;
@@ -309,14 +325,38 @@ void cInternalFunctions::InitOPC()
     // failure is in the log already.
     if (m_folderSub && m_tagConfig[QLatin1String("PreloadTags")].toBool())
         addFileTags();
-    m_opcServer->start();
+    startServing();
+}
+
+bool cInternalFunctions::opcServing() const
+{
+    return m_opcServer && m_opcServer->isRunning();
+}
+
+// Serves on the port of the settings or not at all: a value that is no port
+// number, or a port that cannot be bound, must not end up on another port.
+void cInternalFunctions::startServing()
+{
+    const QJsonValue port = m_settings[QLatin1String("opcua_port")];
+    if (!isPortNumber(port)) {
+        CORE_LOG_AS(kInitOpcFunction, "critical",
+                    QStringLiteral("OPC UA NOT started: \"opcua_port\" %1 is not a port number "
+                                   "(1-65535)")
+                        .arg(settingText(port)));
+        return;
+    }
+    m_opcServer->setPort(quint16(port.toInt()));
+    if (!m_opcServer->start())
+        CORE_LOG_AS(kInitOpcFunction, "critical",
+                    QStringLiteral("OPC UA NOT started: port %1 cannot be bound: %2")
+                        .arg(m_opcServer->port())
+                        .arg(m_opcServer->lastError()));
 }
 
 void cInternalFunctions::applyServerIdentity()
 {
     const QMetaObject &enums = QUa::staticMetaObject;
     m_opcServer->registerEnum(enums.enumerator(enums.indexOfEnumerator("Status")));
-    m_opcServer->setPort(quint16(m_settings[QLatin1String("opcua_port")].toInt()));
     m_opcServer->setApplicationName(QStringLiteral("OPC-UA <-> SQL Gateway"));
     m_opcServer->setApplicationUri(QStringLiteral("uri:varnholt:tagbridge"));
     m_opcServer->setProductName(QStringLiteral("VH-TAGBRIDGE"));
@@ -326,8 +366,25 @@ void cInternalFunctions::applyServerIdentity()
     m_opcServer->setBuildNumber(QStringLiteral("123457890"));
     m_opcServer->setAnonymousLoginAllowed(
         m_settings[QLatin1String("opcua_AnonymousLoginAllowed")].toBool());
-    m_opcServer->addUser(m_settings[QLatin1String("opcua_User_name")].toString(),
-                         m_settings[QLatin1String("opcua_User_password")].toString());
+    // Clients read and write tags; the address space is the gateway's alone.
+    m_opcServer->setNodeManagementAllowed(false);
+    addUser();
+}
+
+// A user without a password is left out: nobody may log in with an empty one.
+void cInternalFunctions::addUser()
+{
+    const QString name = m_settings[QLatin1String("opcua_User_name")].toString();
+    const QString password = m_settings[QLatin1String("opcua_User_password")].toString();
+    if (name.isEmpty())
+        return;
+    if (password.isEmpty()) {
+        CORE_LOG_AS(
+            kInitOpcFunction, "critical",
+            QStringLiteral("OPC UA user \"%1\" NOT added: no password in settings.json").arg(name));
+        return;
+    }
+    m_opcServer->addUser(name, password);
 }
 
 // The endpoints offer the security policies of "opcua_Security" (by default

@@ -35,6 +35,8 @@ public:
     ~cInternalFunctions() override;
 
     void InitOPC();
+    // Whether the OPC UA server serves: false before InitOPC and when it could not start.
+    bool opcServing() const;
     void InitSQL();
 
     // Tags: a tag record is a JSON object with "TagName", "NodeId", "Format",
@@ -115,6 +117,8 @@ private slots:
 private:
     void applyServerIdentity();
     void applySecurity();
+    void addUser();
+    void startServing();
     void printServerEvents();
     void addFolders();
     void addProperties();

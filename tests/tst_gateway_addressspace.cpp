@@ -131,7 +131,45 @@ bool anyMatches(const QStringList &lines, const QRegularExpression &pattern)
                        [&pattern](const QString &line) { return pattern.match(line).hasMatch(); });
 }
 
+// Every forward reference from the node down through the hierarchy, one
+// "source reference-type target" line each.
+QStringList referencesBelow(TestClient &client, const QUaNodeId &nodeId)
+{
+    static const QSet<QUaNodeId> hierarchy{QUaNodeId(0, UA_NS0ID_ORGANIZES),
+                                           QUaNodeId(0, UA_NS0ID_HASCOMPONENT),
+                                           QUaNodeId(0, UA_NS0ID_HASPROPERTY)};
+    QStringList lines;
+    for (const TestClient::Reference &reference : client.browse(nodeId)) {
+        lines << nodeId.toString() + ' ' + reference.referenceTypeId.toString() + ' ' +
+                     reference.targetId.toString();
+        if (hierarchy.contains(reference.referenceTypeId))
+            lines << referencesBelow(client, reference.targetId);
+    }
+    return lines;
+}
+
+enum class ClientEdit { DeleteNode, AddNode, AddReference, DeleteReference };
+
+UA_StatusCode applyEdit(TestClient &client, ClientEdit edit, const QUaNodeId &nodeId)
+{
+    const QUaNodeId hasComponent(0, UA_NS0ID_HASCOMPONENT);
+    const QUaNodeId tag(0, "tag.Int32");
+    switch (edit) {
+    case ClientEdit::DeleteNode:
+        return client.deleteNode(nodeId);
+    case ClientEdit::AddNode:
+        return client.addVariable(nodeId, QUaQualifiedName(1, "Intruder"));
+    case ClientEdit::AddReference:
+        return client.addReference(nodeId, hasComponent, tag, UA_NODECLASS_VARIABLE);
+    case ClientEdit::DeleteReference:
+        return client.deleteReference(nodeId, hasComponent, tag);
+    }
+    return UA_STATUSCODE_BADINTERNALERROR;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ClientEdit)
 
 class TestGatewayAddressSpace : public QObject
 {
@@ -162,6 +200,10 @@ private slots:
     void refusedMainFolderLeavesAServerWithoutTags();
     void serverEventsGoToDebugOutput();
     void statusEnumerationIsADataType();
+    void clientsCannotChangeTheAddressSpace_data();
+    void clientsCannotChangeTheAddressSpace();
+    void faultySettingsAreRefusedAtStartUp_data();
+    void faultySettingsAreRefusedAtStartUp();
 
 private:
     std::unique_ptr<Gateway> m_gateway;
@@ -401,6 +443,97 @@ void TestGatewayAddressSpace::statusEnumerationIsADataType()
         keys << QLatin1String(status.key(i));
     QCOMPARE(QSet<QString>(names.begin(), names.end()), QSet<QString>(keys.begin(), keys.end()));
     QCOMPARE(names.count(), keys.count());
+}
+
+void TestGatewayAddressSpace::clientsCannotChangeTheAddressSpace_data()
+{
+    QTest::addColumn<QString>("userName"); // empty: anonymous
+    QTest::addColumn<ClientEdit>("edit");
+    QTest::addColumn<QUaNodeId>("nodeId");
+    const QUaNodeId mainId(0, kFolderMainId);
+    const QUaNodeId tagsId(0, kFolderSubId);
+    for (const QString &userName : {QString(), QStringLiteral("operator")}) {
+        const char *who = userName.isEmpty() ? "anonymous" : "user";
+        QTest::addRow("%s deletes the top folder", who)
+            << userName << ClientEdit::DeleteNode << mainId;
+        QTest::addRow("%s deletes a tag", who)
+            << userName << ClientEdit::DeleteNode << QUaNodeId(0, "tag.Double");
+        QTest::addRow("%s deletes a property", who)
+            << userName << ClientEdit::DeleteNode << QUaNodeId(0, 61010);
+        QTest::addRow("%s adds a node under the tags", who)
+            << userName << ClientEdit::AddNode << tagsId;
+        QTest::addRow("%s adds a reference", who) << userName << ClientEdit::AddReference << mainId;
+        QTest::addRow("%s deletes a reference", who)
+            << userName << ClientEdit::DeleteReference << tagsId;
+    }
+}
+
+void TestGatewayAddressSpace::clientsCannotChangeTheAddressSpace()
+{
+    QFETCH(QString, userName);
+    QFETCH(ClientEdit, edit);
+    QFETCH(QUaNodeId, nodeId);
+    TestClient client;
+    QCOMPARE(userName.isEmpty() ? client.connect(m_gateway->port)
+                                : client.connectUser(m_gateway->port, userName, "s3cret"),
+             UA_STATUSCODE_GOOD);
+    const QUaNodeId mainId(0, kFolderMainId);
+    const QStringList before = referencesBelow(client, mainId);
+    QVERIFY(before.count() > 30);
+
+    QCOMPARE(applyEdit(client, edit, nodeId), UA_STATUSCODE_BADUSERACCESSDENIED);
+    QCOMPARE(referencesBelow(client, mainId), before);
+}
+
+void TestGatewayAddressSpace::faultySettingsAreRefusedAtStartUp_data()
+{
+    QTest::addColumn<QJsonObject>("settings");
+    QTest::addColumn<bool>("portTaken");
+    QTest::addColumn<QString>("criticalLine"); // %1: the port taken
+    QTest::addColumn<bool>("serving");
+    QTest::addColumn<bool>("userAdded");
+    const QString noPort =
+        QStringLiteral(R"(OPC UA NOT started: "opcua_port" %1 is not a port number (1-65535))");
+    QTest::newRow("port above 65535")
+        << QJsonObject{{"opcua_port", 70000}} << false << noPort.arg("70000") << false << true;
+    QTest::newRow("port as text") << QJsonObject{{"opcua_port", "abc"}} << false
+                                  << noPort.arg(R"("abc")") << false << true;
+    QTest::newRow("port 0") << QJsonObject{{"opcua_port", 0}} << false << noPort.arg("0") << false
+                            << true;
+    QTest::newRow("port taken")
+        << QJsonObject() << true
+        << "OPC UA NOT started: port %1 cannot be bound: another program listens on the port"
+        << false << true;
+    const QString noPassword =
+        QStringLiteral(R"(OPC UA user "operator" NOT added: no password in settings.json)");
+    QTest::newRow("empty password")
+        << QJsonObject{{"opcua_User_password", ""}} << false << noPassword << true << false;
+    QTest::newRow("no password") << QJsonObject{{"opcua_User_password", QJsonValue::Null}} << false
+                                 << noPassword << true << false;
+}
+
+void TestGatewayAddressSpace::faultySettingsAreRefusedAtStartUp()
+{
+    QFETCH(QJsonObject, settings);
+    QFETCH(bool, portTaken);
+    QFETCH(QString, criticalLine);
+    QFETCH(bool, serving);
+    QFETCH(bool, userAdded);
+    QUaServer other;
+    if (portTaken) {
+        other.setPort(freeLoopbackPort());
+        QVERIFY(other.start());
+        settings["opcua_port"] = other.port();
+    }
+    Gateway gateway(jsonText(folders()), true, settings);
+    QCOMPARE(gateway.log().filter("[critical]"),
+             QStringList{"[critical] " + criticalLine.arg(other.port())});
+    QCOMPARE(gateway.core->opcServing(), serving);
+    QCOMPARE(gateway.core->m_opcServer->userExists("operator"), userAdded);
+    if (serving) {
+        TestClient user;
+        QCOMPARE(user.connectUser(gateway.port, "operator", ""), UA_STATUSCODE_BADUSERACCESSDENIED);
+    }
 }
 
 QTEST_MAIN(TestGatewayAddressSpace)

@@ -61,19 +61,32 @@ inline QStringList liveTagNames(const cInternalFunctions &core)
     return names;
 }
 
+inline QByteArray jsonText(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson();
+}
+
 struct Gateway {
-    explicit Gateway(const QByteArray &tagsJson, bool anonymousLoginAllowed = true)
+    // The settings' entries are replaced by those of settingsChanges; a null
+    // value there removes the entry.
+    explicit Gateway(const QByteArray &tagsJson, bool anonymousLoginAllowed = true,
+                     const QJsonObject &settingsChanges = {})
         : port(freeLoopbackPort())
     {
+        QJsonObject settings{{"opcua_port", int(port)},
+                             {"opcua_AnonymousLoginAllowed", anonymousLoginAllowed},
+                             {"opcua_User_name", "operator"},
+                             {"opcua_User_password", "s3cret"},
+                             {"Console", QJsonObject{{"OutputEnable", true}}},
+                             {"Window", QJsonObject{{"OutputEnable", true}}}};
+        for (auto change = settingsChanges.begin(); change != settingsChanges.end(); ++change) {
+            if (change.value().isNull())
+                settings.remove(change.key());
+            else
+                settings.insert(change.key(), change.value());
+        }
         TestSettings::clear();
-        TestSettings::write("settings.json",
-                            QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": %2,
-                                "opcua_User_name": "operator", "opcua_User_password": "s3cret",
-                                "Console": {"OutputEnable": true},
-                                "Window": {"OutputEnable": true}})")
-                                .arg(port)
-                                .arg(anonymousLoginAllowed ? "true" : "false")
-                                .toUtf8());
+        TestSettings::write("settings.json", jsonText(settings));
         TestSettings::write("sql.json", "{}");
         TestSettings::write("tags.json", tagsJson);
         core = std::make_unique<cInternalFunctions>(&pane, &configLoaded);
@@ -106,11 +119,6 @@ inline QStringList childNames(TestClient &client, const QUaNodeId &nodeId, quint
 inline QUaNodeId dataTypeOf(TestClient &client, const QUaNodeId &nodeId)
 {
     return client.readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
-}
-
-inline QByteArray jsonText(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson();
 }
 
 #endif // TST_GATEWAY_FIXTURE_H

@@ -336,6 +336,7 @@ void TestQUaServer::typeChildrenGetFreeComputedIds()
 {
     QUaServer server;
     server.setPort(freeLoopbackPort());
+    server.setNodeManagementAllowed(true);
     QUaFolderObject *folder = server.objectsFolder()->addFolderObject(
         QUaQualifiedName(1, "Machines"), QUaNodeId(1, quint32(5000)));
     QVERIFY(folder);
@@ -378,6 +379,7 @@ void TestQUaServer::childNodeIdCallbackIsCheckedAndLogged()
 {
     QUaServer server;
     server.setPort(freeLoopbackPort());
+    server.setNodeManagementAllowed(true);
     QUaFolderObject *folder = server.objectsFolder()->addFolderObject(
         QUaQualifiedName(1, "Machines"), QUaNodeId(1, quint32(5000)));
     QList<QUaQualifiedName> asked;

@@ -215,3 +215,40 @@ UA_StatusCode TestClient::deleteNode(const QUaNodeId &nodeId)
         return status;
     });
 }
+
+UA_StatusCode TestClient::addReference(const QUaNodeId &sourceId, const QUaNodeId &referenceTypeId,
+                                       const QUaNodeId &targetId, UA_NodeClass targetClass)
+{
+    return call([=](UA_Client *client) {
+        UA_NodeId source = sourceId;
+        UA_NodeId referenceType = referenceTypeId;
+        UA_ExpandedNodeId target;
+        UA_ExpandedNodeId_init(&target);
+        target.nodeId = targetId;
+        const UA_StatusCode status = UA_Client_addReference(client, source, referenceType, true,
+                                                            UA_STRING_NULL, target, targetClass);
+        UA_NodeId_clear(&source);
+        UA_NodeId_clear(&referenceType);
+        UA_ExpandedNodeId_clear(&target);
+        return status;
+    });
+}
+
+UA_StatusCode TestClient::deleteReference(const QUaNodeId &sourceId,
+                                          const QUaNodeId &referenceTypeId,
+                                          const QUaNodeId &targetId)
+{
+    return call([=](UA_Client *client) {
+        UA_NodeId source = sourceId;
+        UA_NodeId referenceType = referenceTypeId;
+        UA_ExpandedNodeId target;
+        UA_ExpandedNodeId_init(&target);
+        target.nodeId = targetId;
+        const UA_StatusCode status =
+            UA_Client_deleteReference(client, source, referenceType, true, target, true);
+        UA_NodeId_clear(&source);
+        UA_NodeId_clear(&referenceType);
+        UA_ExpandedNodeId_clear(&target);
+        return status;
+    });
+}

@@ -81,6 +81,10 @@ public:
     UA_StatusCode addVariable(const QUaNodeId &parentId, const QUaQualifiedName &browseName,
                               QUaNodeId *newNodeId = nullptr);
     UA_StatusCode deleteNode(const QUaNodeId &nodeId);
+    UA_StatusCode addReference(const QUaNodeId &sourceId, const QUaNodeId &referenceTypeId,
+                               const QUaNodeId &targetId, UA_NodeClass targetClass);
+    UA_StatusCode deleteReference(const QUaNodeId &sourceId, const QUaNodeId &referenceTypeId,
+                                  const QUaNodeId &targetId);
 
 private:
     UA_StatusCode addNode(QUaNodeId *newNodeId,

@@ -51,6 +51,7 @@ private slots:
     void concurrentClientsGetTheirOwnAddresses();
     void reactivationKeepsTheRecord();
     void recordsOutliveTheirDisconnectSignal();
+    void closedSessionsLeaveNothingBehind();
     void removedUserLosesAllRights();
     void nodeCallbacksAndParentsDecideRights();
     void methodCallsFollowTheUserAndTheObject();
@@ -187,6 +188,15 @@ QUaNodeId childNamed(TestClient &client, const QUaNodeId &nodeId, const QString 
         }
     }
     return QUaNodeId();
+}
+
+// What the server holds for its clients, and its node objects: the stack
+// makes nodes for every session, and the server objects for them.
+QList<int> clientRecordsAndNodeObjects(const QUaServer &server)
+{
+    const QUaServer::ClientRecords records = server.clientRecords();
+    return {records.sessions, records.connections, records.socketNotifiers,
+            int(server.findChildren<QUaNode *>().count())};
 }
 
 UA_StatusCode callMethod(TestClient &client, const QUaNodeId &objectId, const QUaNodeId &methodId)
@@ -537,6 +547,32 @@ void TestQUaSessions::recordsOutliveTheirDisconnectSignal()
     server.reset();
     QVERIFY(last.isNull());
     QCOMPARE(closed.count(), 4);
+}
+
+void TestQUaSessions::closedSessionsLeaveNothingBehind()
+{
+    QUaServer server;
+    server.setPort(freeLoopbackPort());
+    server.addUser(kUser, kPassword);
+    QVERIFY(server.start());
+    const QList<int> idle = clientRecordsAndNodeObjects(server);
+    QVERIFY(idle.at(1) > 0); // the listen sockets
+    QCOMPARE(idle.at(2), idle.at(1));
+
+    TestClient staying;
+    QCOMPARE(staying.connect(server.port()), UA_STATUSCODE_GOOD);
+    const QList<int> oneOpen = clientRecordsAndNodeObjects(server);
+    QCOMPARE(oneOpen.mid(0, 3), (QList<int>{1, idle.at(1) + 1, idle.at(2) + 1}));
+
+    for (int i = 0; i < 50; ++i) {
+        TestClient client;
+        QCOMPARE(i % 2 ? client.connect(server.port())
+                       : client.connectUser(server.port(), kUser, kPassword),
+                 UA_STATUSCODE_GOOD);
+    }
+    QTRY_COMPARE(clientRecordsAndNodeObjects(server), oneOpen);
+    staying.disconnect();
+    QTRY_COMPARE(clientRecordsAndNodeObjects(server), idle);
 }
 
 void TestQUaSessions::removedUserLosesAllRights()

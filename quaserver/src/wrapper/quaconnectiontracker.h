@@ -44,6 +44,7 @@ public:
     // on POSIX systems.
     bool isServing() const { return m_servedConnection != kNoConnection; }
     uintptr_t servedConnection() const { return m_servedConnection; }
+    int openConnectionCount() const { return m_openConnections.count(); }
 
     // The peer of the socket: numeric address and port for IPv4 and IPv6,
     // "Unknown" and 0 for anything else (or a socket that is gone).

@@ -22,6 +22,7 @@ public:
 
     // Whether at least one socket is watched: without one the stack must be polled.
     bool isWatching() const { return !m_notifiers.isEmpty(); }
+    int watchedSocketCount() const { return m_notifiers.count(); }
 
     // Stops or resumes the notifications (while the stack runs an iteration).
     void setSuspended(bool suspended);

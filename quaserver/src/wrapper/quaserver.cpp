@@ -260,6 +260,7 @@ void QUaServer::installAccessControl(UA_ServerConfig *config)
     accessControl.getUserAccessLevel = &QUaServer::getUserAccessLevel;
     accessControl.getUserExecutable = &QUaServer::getUserExecutable;
     accessControl.getUserExecutableOnObject = &QUaServer::getUserExecutableOnObject;
+    installNodeManagementChecks(accessControl);
 }
 
 void QUaServer::applyDescriptionConfig(UA_ServerConfig *config)
@@ -293,14 +294,19 @@ bool QUaServer::start()
     if (m_running) {
         return true;
     }
+    m_lastError.clear();
     if (isPortListenedOn(m_port)) {
+        m_lastError = QStringLiteral("another program listens on the port");
         return false;
     }
     if (!applyConfig()) {
         return false;
     }
     m_connectionTracker.attach(UA_Server_getConfig(m_server)->eventLoop);
-    if (UA_Server_run_startup(m_server) != UA_STATUSCODE_GOOD) {
+    const UA_StatusCode status = UA_Server_run_startup(m_server);
+    if (status != UA_STATUSCODE_GOOD) {
+        m_lastError = QStringLiteral("the stack did not start: %1")
+                          .arg(QLatin1String(UA_StatusCode_name(status)));
         UA_Server_run_shutdown(m_server);
         return false;
     }

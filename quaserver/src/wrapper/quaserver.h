@@ -72,6 +72,8 @@ public:
     // Applies the settings to the stack and opens the endpoint; true when the
     // server runs afterwards (also when it already ran).
     bool start();
+    // Why the last start failed, in English; empty after a start that succeeded.
+    QString lastError() const { return m_lastError; }
     // Closes every session and the endpoint; the address space stays.
     void stop();
     bool isRunning() const { return m_running; }
@@ -146,6 +148,13 @@ public:
     // added to the table with an empty password.
     void setUserValidationCallback(const UserValidationCallback &callback);
 
+    // Whether clients may add and delete nodes and references (AddNodes,
+    // DeleteNodes, AddReferences, DeleteReferences); refused by default, and
+    // always for a session whose user is gone. Takes effect at once; the
+    // server's own changes of the address space are never refused.
+    bool nodeManagementAllowed() const { return m_nodeManagementAllowed; }
+    void setNodeManagementAllowed(bool allowed) { m_nodeManagementAllowed = allowed; }
+
     // Adds a non-hierarchical reference type; true when it is known afterwards.
     bool registerReferenceType(const QUaReferenceType &refType,
                                const QUaNodeId &nodeId = QUaNodeId());
@@ -169,6 +178,16 @@ public:
     // class when needed) and owned by the server. Null for a class that cannot
     // be registered.
     QUaSignaler *newInstanceSignaler(const QMetaObject &metaObject);
+
+    // What the server holds for its clients at this moment: session records
+    // (those of closed sessions not yet deleted included), the connections the
+    // stack has open (its listen sockets among them) and the sockets watched.
+    struct ClientRecords {
+        int sessions = 0;
+        int connections = 0;
+        int socketNotifiers = 0;
+    };
+    ClientRecords clientRecords() const;
 
     // The server of a stack handle made by this class (the stack callbacks'
     // way back to the object layer).
@@ -333,6 +352,12 @@ private:
                                                 const UA_NodeId *sessionId, void *sessionContext,
                                                 const UA_NodeId *methodId, void *methodContext,
                                                 const UA_NodeId *objectId, void *objectContext);
+    static void installNodeManagementChecks(UA_AccessControl &accessControl);
+    // One check for the four node management services, whatever their item.
+    template <typename Item>
+    static UA_Boolean allowNodeManagement(UA_Server *server, UA_AccessControl *ac,
+                                          const UA_NodeId *sessionId, void *sessionContext,
+                                          const Item *item);
     UA_StatusCode activateSessionToken(const UA_NodeId &sessionId, const UA_ExtensionObject &token);
     UA_StatusCode checkUserNameLogin(const UA_UserNameIdentityToken &login, QString *userName);
     bool isValidLogin(const QString &userName, const QString &password) const;
@@ -351,6 +376,7 @@ private:
     QUaNetworkWatcher m_networkWatcher{m_connectionTracker};
     bool m_running = false;
     bool m_iterating = false;
+    QString m_lastError;
 
     // Settings
     quint16 m_port = 4840;
@@ -378,6 +404,7 @@ private:
     QHash<QUaNodeId, QUaSession *> m_hashSessions;
     QUaSession *m_currentSession = nullptr;          // the session whose request is being served
     UserValidationCallback m_userValidationCallback; // empty: the users table decides
+    bool m_nodeManagementAllowed = false;
 
     // Address space
     QUaFolderObject *m_objectsFolder = nullptr;

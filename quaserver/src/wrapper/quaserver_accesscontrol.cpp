@@ -1,6 +1,6 @@
 // Who may open a session and what a session may do: the users table, the
-// session records and the six callbacks the server puts into the stack's
-// access control at every start.
+// session records and the callbacks the server puts into the stack's access
+// control at every start.
 
 #include "quaserver.h"
 
@@ -194,6 +194,15 @@ void QUaServer::closeSession(UA_Server *server, UA_AccessControl *, const UA_Nod
     session->deleteLater();
 }
 
+QUaServer::ClientRecords QUaServer::clientRecords() const
+{
+    ClientRecords records;
+    records.sessions = findChildren<QUaSession *>(QString(), Qt::FindDirectChildrenOnly).count();
+    records.connections = m_connectionTracker.openConnectionCount();
+    records.socketNotifiers = m_networkWatcher.watchedSocketCount();
+    return records;
+}
+
 QString QUaServer::sessionUserName(const UA_NodeId *sessionId) const
 {
     const QUaSession *session = sessionId ? m_hashSessions.value(QUaNodeId(*sessionId)) : nullptr;
@@ -235,6 +244,22 @@ UA_Boolean QUaServer::getUserExecutable(UA_Server *server, UA_AccessControl *,
 {
     QUaServer *self = fromStack(server);
     return self && self->isValidUser(sessionId);
+}
+
+template <typename Item>
+UA_Boolean QUaServer::allowNodeManagement(UA_Server *server, UA_AccessControl *,
+                                          const UA_NodeId *sessionId, void *, const Item *)
+{
+    const QUaServer *self = fromStack(server);
+    return self && self->m_nodeManagementAllowed && self->isValidUser(sessionId);
+}
+
+void QUaServer::installNodeManagementChecks(UA_AccessControl &accessControl)
+{
+    accessControl.allowAddNode = &QUaServer::allowNodeManagement<UA_AddNodesItem>;
+    accessControl.allowAddReference = &QUaServer::allowNodeManagement<UA_AddReferencesItem>;
+    accessControl.allowDeleteNode = &QUaServer::allowNodeManagement<UA_DeleteNodesItem>;
+    accessControl.allowDeleteReference = &QUaServer::allowNodeManagement<UA_DeleteReferencesItem>;
 }
 
 UA_Boolean QUaServer::getUserExecutableOnObject(UA_Server *server, UA_AccessControl *,

@@ -456,8 +456,11 @@ QUaNode *QUaServer::newNodeObject(const QMetaObject &metaObject, const UA_NodeId
     return qobject_cast<QUaNode *>(object);
 }
 
-// A node the stack deletes (a client's DeleteNodes, or a parent node deleted
-// inside the stack) takes its object with it, later, outside the stack call.
+// A node the stack deletes (a client's DeleteNodes, a parent node deleted
+// inside the stack, or the stack's own nodes of a session that closes) takes
+// its object with it, later, outside the stack call. Left unbound are the
+// objects folder's object, which the server keeps, and an object whose parent
+// object is going already (its parent node is gone).
 void QUaServer::typeDestructor(UA_Server *server, const UA_NodeId *sessionId, void *,
                                const UA_NodeId *, void *, const UA_NodeId *nodeId,
                                void **nodeContext)
@@ -469,10 +472,11 @@ void QUaServer::typeDestructor(UA_Server *server, const UA_NodeId *sessionId, vo
     }
     self->setCurrentSession(sessionId);
     const QUaStack::ScopedNodeId parentId(QUaStack::parentOf(server, *nodeId));
-    if (self->nodeObjectOf(parentId)) {
+    const bool ownedByServer = node->parent() == self && node != self->m_objectsFolder;
+    if (ownedByServer || self->nodeObjectOf(parentId)) {
         node->deleteLater();
     } else {
-        *nodeContext = nullptr; // the object stays, unbound
+        *nodeContext = nullptr;
     }
 }
 
