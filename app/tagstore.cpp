@@ -13,7 +13,8 @@ namespace
 
 // The core gets the rows this long after the start, whatever arrives before.
 constexpr int kFirstLoadDelayMs = 2000;
-// Notifications arriving within this window are read with one statement.
+// Notified rows are read at most once per window: the first notification
+// after a quiet window is read at once, later ones together at its end.
 constexpr int kNotifyWindowMs = 20;
 // A lost database is tried again after growing pauses, never longer than this.
 constexpr int kFirstRetryMs = 250;
@@ -136,7 +137,6 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
     m_firstLoadTimer->setInterval(kFirstLoadDelayMs);
     connect(m_firstLoadTimer, &QTimer::timeout, this, &TagStore::firstLoad);
     m_notifyTimer->setSingleShot(true);
-    m_notifyTimer->setInterval(kNotifyWindowMs);
     connect(m_notifyTimer, &QTimer::timeout, this, &TagStore::loadNotifiedRows);
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &TagStore::retry);
@@ -464,16 +464,21 @@ void TagStore::onNotification(const QString &channel, QSqlDriver::NotificationSo
     } else {
         return;
     }
-    if (!m_notifyTimer->isActive())
-        m_notifyTimer->start();
+    if (m_notifyTimer->isActive())
+        return;
+    // Notifications that came with this one are delivered before the timer fires.
+    const qint64 sinceRead =
+        m_sinceNotifiedRead.isValid() ? m_sinceNotifiedRead.elapsed() : kNotifyWindowMs;
+    m_notifyTimer->start(int(std::max<qint64>(0, kNotifyWindowMs - sinceRead)));
 }
 
-// The rows notified within one short window, read with one statement; a
-// deletion has every row read again instead, once for the whole window.
+// The rows notified since the last read, read with one statement; a
+// deletion has every row read again instead, once for all of them.
 void TagStore::loadNotifiedRows()
 {
     if (!m_available || !m_rowsRead)
         return;
+    m_sinceNotifiedRead.start();
     if (m_notifiedDelete) {
         m_notifiedDelete = false;
         m_notifiedIds.clear();

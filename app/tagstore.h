@@ -126,6 +126,7 @@ private:
     bool m_flushScheduled = false;
     int m_retryDelayMs = 0;
     QElapsedTimer m_sinceStatement;
+    QElapsedTimer m_sinceNotifiedRead;
 
     QHash<qint64, TagRow> m_rows;
     QHash<QString, QVector<qint64>> m_idsByKey;
