@@ -99,9 +99,10 @@ struct StoredFigures {
 };
 
 struct OutageFigures {
-    Figure probe;    // read waits from the stop until every last value is back, ms
-    Figure recovery; // restart until every last value is in the table, s
-    long writes = 0; // client writes while the server was down
+    Figure probe;         // read waits while the server is down, ms
+    Figure recoveryProbe; // read waits from the restart until every last value is back, ms
+    Figure recovery;      // restart until every last value is in the table, s
+    long writes = 0;      // client writes while the server was down
     std::size_t rows = 0;
     int differing = 0;
     SubscriptionFigures updates; // an UPDATE until a subscriber has it, after the restart
@@ -267,10 +268,12 @@ void addRows(std::vector<Row> &rows, const SizeResults &r, const Figure &firstLo
                        cells(r.rawLoad.writes)));
     rows.push_back(row("2: 10 clients: read wait", r.rows, cells(r.load.probe),
                        "bare server, same load", cells(r.rawLoad.probe)));
-    rows.push_back(row("3: PostgreSQL stopped 10 s: read wait", r.rows, cells(r.outage.probe),
+    rows.push_back(row("3: PostgreSQL down 10 s: read wait", r.rows, cells(r.outage.probe),
                        "bare server, 10 clients", cells(r.rawLoad.probe)));
     rows.push_back(
         row("3: restart → last values in table", r.rows, cells(r.outage.recovery), "", none));
+    rows.push_back(row("3: read wait until then", r.rows, cells(r.outage.recoveryProbe),
+                       "bare server, 10 clients", cells(r.rawLoad.probe)));
     rows.push_back(row("3: after restart: UPDATE → subscriber", r.rows,
                        cells(r.outage.updates.latency), "C: UPDATE → NOTIFY", cells(r.rawC)));
     if (r.insertToTags.measured() || !r.insertToTags.note.empty()) {
@@ -300,6 +303,7 @@ void printNotes(const SizeResults &r)
         {"2 stored", &r.stored.rate},
         {"2 raw probe", &r.rawLoad.probe},
         {"3 probe", &r.outage.probe},
+        {"3 recovery probe", &r.outage.recoveryProbe},
         {"3 recovery", &r.outage.recovery},
         {"3 updates", &r.outage.updates.latency},
         {"4", &r.insertToTags},
@@ -379,12 +383,13 @@ void printOutageTargets(const std::vector<SizeResults> &results)
         const OutageFigures &o = r.outage;
         const Figure &updates = o.updates.latency;
         const bool updated = !updates.samples.empty() && updates.failures == 0;
-        std::printf("  3, %6d rows: longest read wait %s ms <= 20 ms: %s; %ld writes while "
-                    "down, last values of %zu rows in the table %s s after the restart <= 5 s: "
-                    "%s (%s); UPDATE → subscriber after the restart p50 %s ms, %zu of %zu: %s\n",
+        std::printf("  3, %6d rows: longest read wait while down %s ms <= 20 ms: %s (after the "
+                    "restart %s ms); %ld writes while down, last values of %zu rows in the table "
+                    "%s s after the restart <= 5 s: %s (%s); UPDATE → subscriber after the "
+                    "restart p50 %s ms, %zu of %zu: %s\n",
                     r.rows, milliseconds(o.probe.value).c_str(), verdict(o.probe.value, 20),
-                    o.writes, o.rows, milliseconds(o.recovery.value).c_str(),
-                    verdict(o.recovery.value, 5),
+                    milliseconds(o.recoveryProbe.value).c_str(), o.writes, o.rows,
+                    milliseconds(o.recovery.value).c_str(), verdict(o.recovery.value, 5),
                     checkVerdict(o.rows > 0 && o.recovery.measured(), o.differing),
                     milliseconds(updates.samples.median()).c_str(), updates.samples.count(),
                     updates.samples.count() + updates.failures, updated ? "met" : "MISSED");
@@ -660,8 +665,10 @@ private:
         const RowValues lastValues = load.stop();
         outage.writes = load.writes() - writesBefore;
         outage.rows = lastValues.size();
+        outage.probe = probe.stop();
+        ReadProbe recoveryProbe(gateway.url());
         if (!controlServer("resume")) {
-            outage.probe.note = "the PostgreSQL server could not be started again";
+            outage.recovery.note = "the PostgreSQL server could not be started again";
             return;
         }
         const Clock::time_point restarted = Clock::now();
@@ -674,12 +681,13 @@ private:
                                              &outage.differing))) {
             outage.recovery.value = secondsSince(restarted);
         }
-        outage.probe = probe.stop();
+        outage.recoveryProbe = recoveryProbe.stop();
         outage.updates = measureUpdatesReachingSubscriber(gateway.url(), nodes, m_admin,
                                                           m_settings.updatesAfterOutage, m_random);
-        progress("%d rows, 3: longest read wait %s ms, last values back %s s after the restart, "
-                 "UPDATE → subscriber p50 %s ms",
+        progress("%d rows, 3: longest read wait %s ms while down, %s ms after; last values back "
+                 "%s s after the restart, UPDATE → subscriber p50 %s ms",
                  results.rows, milliseconds(outage.probe.value).c_str(),
+                 milliseconds(outage.recoveryProbe.value).c_str(),
                  milliseconds(outage.recovery.value).c_str(),
                  milliseconds(outage.updates.latency.samples.median()).c_str());
     }
