@@ -134,7 +134,12 @@ Figure ReadProbe::stop()
     if (m_thread.joinable()) {
         m_thread.join();
     }
-    m_figure.value = m_figure.samples.max();
+    if (m_figure.samples.empty()) {
+        m_figure.value = millisecondsBetween(m_start, Clock::now());
+        m_figure.note = "no read completed: the figure is how long the probe waited";
+    } else {
+        m_figure.value = m_figure.samples.max();
+    }
     return m_figure;
 }
 

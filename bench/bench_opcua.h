@@ -63,7 +63,8 @@ public:
     ReadProbe(const ReadProbe &) = delete;
     ReadProbe &operator=(const ReadProbe &) = delete;
 
-    // Ends the reads: their latencies in ms, value = the longest.
+    // Ends the reads: their latencies in ms, value = the longest; when none
+    // completed, value = how long the probe waited, a lower bound.
     Figure stop();
 
 private:
@@ -71,6 +72,7 @@ private:
 
     std::atomic<bool> m_stop{false};
     Figure m_figure;
+    Clock::time_point m_start = Clock::now();
     std::thread m_thread;
 };
 
