@@ -7,6 +7,7 @@
 #include <QSqlRecord>
 #include <QThread>
 #include <algorithm>
+#include <memory>
 
 namespace
 {
@@ -203,6 +204,7 @@ bool TagStore::configureConnection()
 // does so once its tables exist.
 bool TagStore::openConnection()
 {
+    m_valueUpdate.reset();
     m_db.close();
     if (!m_db.open())
         return false;
@@ -281,6 +283,7 @@ void TagStore::shutdown(QThread *mainThread)
 {
     for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer})
         timer->stop();
+    m_valueUpdate.reset();
     m_db.close();
     m_db = QSqlDatabase();
     if (!m_connectionName.isNull())
@@ -569,21 +572,22 @@ bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
     for (const QString &key : keys)
         rowCount += m_idsByKey.value(key).size();
     const bool inTransaction = rowCount > 1 && m_db.transaction();
-    QSqlQuery update(m_db);
-    bool ok = update.prepare(
-        QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?").arg(m_valueField, m_idField));
+    QSqlQuery *update = valueUpdate(error);
+    bool ok = update != nullptr;
     for (auto key = keys.cbegin(); ok && key != keys.cend(); ++key) {
         const QString text = m_pendingValues.value(*key);
         for (const qint64 id : m_idsByKey.value(*key)) {
-            update.bindValue(0, text);
-            update.bindValue(1, id);
-            if (!(ok = update.exec()))
+            update->bindValue(0, text);
+            update->bindValue(1, id);
+            if (!(ok = update->exec()))
                 break;
         }
     }
     m_sinceStatement.start();
-    if (!ok)
-        error = update.lastError();
+    if (update && !ok)
+        error = update->lastError();
+    else if (update)
+        update->finish();
     if (inTransaction) {
         if (ok && !m_db.commit()) {
             ok = false;
@@ -592,7 +596,27 @@ bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
         if (!ok)
             m_db.rollback();
     }
+    // After a failure the statement is prepared anew, in case it went with it.
+    if (!ok)
+        m_valueUpdate.reset();
     return ok;
+}
+
+// The statement that stores a client's value, prepared once per connection:
+// preparing it for every flush cost two more round trips each time.
+QSqlQuery *TagStore::valueUpdate(QSqlError &error)
+{
+    if (m_valueUpdate)
+        return m_valueUpdate.get();
+    auto update = std::make_unique<QSqlQuery>(m_db);
+    if (!update->prepare(
+            QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?").arg(m_valueField, m_idField))) {
+        error = update->lastError();
+        m_sinceStatement.start();
+        return nullptr;
+    }
+    m_valueUpdate = std::move(update);
+    return m_valueUpdate.get();
 }
 
 // The written rows now hold the values: the window shows them, the core logs
