@@ -16,10 +16,10 @@
 namespace bench
 {
 
-// Bounds of the wait for the rows to become tags.
+// Bounds of a wait for rows to become tags.
 struct StartupLimits {
-    double overallSeconds;         // from process start to the last tag
-    double firstTagSeconds;        // to "InitSQL - OK!", and from it to the first tag
+    double overallSeconds;         // from the start of the wait for tags to the last one
+    double firstTagSeconds;        // to "InitSQL - OK!", and from the start to the first tag
     double withoutProgressSeconds; // between two tags
 };
 
