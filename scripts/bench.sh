@@ -9,7 +9,7 @@
 # per size to measure an outage; the cluster is removed again at the end.
 #
 #   scripts/bench.sh [--quick] [--sizes 1000,10000,100000]
-#     --quick  fewer samples and shorter phases (a few minutes instead of about fifteen)
+#     --quick  fewer samples and shorter phases (four to five minutes; a full run takes longer)
 #     --sizes  table sizes in rows, comma-separated
 # The build goes to $BENCH_BUILD_DIR (default: build/).
 set -euo pipefail
