@@ -7,13 +7,15 @@
 #include <QSqlRecord>
 #include <QThread>
 #include <algorithm>
+#include <memory>
 
 namespace
 {
 
 // The core gets the rows this long after the start, whatever arrives before.
 constexpr int kFirstLoadDelayMs = 2000;
-// Notifications arriving within this window are read with one statement.
+// Notified rows are read at most once per window: the first notification
+// after a quiet window is read at once, later ones together at its end.
 constexpr int kNotifyWindowMs = 20;
 // A lost database is tried again after growing pauses, never longer than this.
 constexpr int kFirstRetryMs = 250;
@@ -136,7 +138,6 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
     m_firstLoadTimer->setInterval(kFirstLoadDelayMs);
     connect(m_firstLoadTimer, &QTimer::timeout, this, &TagStore::firstLoad);
     m_notifyTimer->setSingleShot(true);
-    m_notifyTimer->setInterval(kNotifyWindowMs);
     connect(m_notifyTimer, &QTimer::timeout, this, &TagStore::loadNotifiedRows);
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &TagStore::retry);
@@ -203,6 +204,7 @@ bool TagStore::configureConnection()
 // does so once its tables exist.
 bool TagStore::openConnection()
 {
+    m_valueUpdate.reset();
     m_db.close();
     if (!m_db.open())
         return false;
@@ -281,6 +283,7 @@ void TagStore::shutdown(QThread *mainThread)
 {
     for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer})
         timer->stop();
+    m_valueUpdate.reset();
     m_db.close();
     m_db = QSqlDatabase();
     if (!m_connectionName.isNull())
@@ -463,16 +466,21 @@ void TagStore::onNotification(const QString &channel, QSqlDriver::NotificationSo
     } else {
         return;
     }
-    if (!m_notifyTimer->isActive())
-        m_notifyTimer->start();
+    if (m_notifyTimer->isActive())
+        return;
+    // Notifications that came with this one are delivered before the timer fires.
+    const qint64 sinceRead =
+        m_sinceNotifiedRead.isValid() ? m_sinceNotifiedRead.elapsed() : kNotifyWindowMs;
+    m_notifyTimer->start(int(std::max<qint64>(0, kNotifyWindowMs - sinceRead)));
 }
 
-// The rows notified within one short window, read with one statement; a
-// deletion has every row read again instead, once for the whole window.
+// The rows notified since the last read, read with one statement; a
+// deletion has every row read again instead, once for all of them.
 void TagStore::loadNotifiedRows()
 {
     if (!m_available || !m_rowsRead)
         return;
+    m_sinceNotifiedRead.start();
     if (m_notifiedDelete) {
         m_notifiedDelete = false;
         m_notifiedIds.clear();
@@ -563,21 +571,22 @@ bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
     for (const QString &key : keys)
         rowCount += m_idsByKey.value(key).size();
     const bool inTransaction = rowCount > 1 && m_db.transaction();
-    QSqlQuery update(m_db);
-    bool ok = update.prepare(
-        QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?").arg(m_valueField, m_idField));
+    QSqlQuery *update = valueUpdate(error);
+    bool ok = update != nullptr;
     for (auto key = keys.cbegin(); ok && key != keys.cend(); ++key) {
         const QString text = m_pendingValues.value(*key);
         for (const qint64 id : m_idsByKey.value(*key)) {
-            update.bindValue(0, text);
-            update.bindValue(1, id);
-            if (!(ok = update.exec()))
+            update->bindValue(0, text);
+            update->bindValue(1, id);
+            if (!(ok = update->exec()))
                 break;
         }
     }
     m_sinceStatement.start();
-    if (!ok)
-        error = update.lastError();
+    if (update && !ok)
+        error = update->lastError();
+    else if (update)
+        update->finish();
     if (inTransaction) {
         if (ok && !m_db.commit()) {
             ok = false;
@@ -586,7 +595,27 @@ bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
         if (!ok)
             m_db.rollback();
     }
+    // After a failure the statement is prepared anew, in case it went with it.
+    if (!ok)
+        m_valueUpdate.reset();
     return ok;
+}
+
+// The statement that stores a client's value, prepared once per connection:
+// preparing it for every flush cost two more round trips each time.
+QSqlQuery *TagStore::valueUpdate(QSqlError &error)
+{
+    if (m_valueUpdate)
+        return m_valueUpdate.get();
+    auto update = std::make_unique<QSqlQuery>(m_db);
+    if (!update->prepare(
+            QStringLiteral("UPDATE tags SET %1 = ? WHERE %2 = ?").arg(m_valueField, m_idField))) {
+        error = update->lastError();
+        m_sinceStatement.start();
+        return nullptr;
+    }
+    m_valueUpdate = std::move(update);
+    return m_valueUpdate.get();
 }
 
 // The written rows now hold the values: the window shows them, the core logs

@@ -10,11 +10,13 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
 class QSqlError;
-class QSqlQuery;
 
 // The tags table and everything SQL, on a thread of its own with its own
 // connection. The gateway core and the window talk to it only through queued
@@ -99,6 +101,7 @@ private:
     void scheduleFlush();
     void flushWrites();
     bool writeKeys(const QStringList &keys, QSqlError &error);
+    QSqlQuery *valueUpdate(QSqlError &error);
     void reportStored(const QStringList &keys);
 
     // Faults.
@@ -127,11 +130,13 @@ private:
     bool m_flushScheduled = false;
     int m_retryDelayMs = 0;
     QElapsedTimer m_sinceStatement;
+    QElapsedTimer m_sinceNotifiedRead;
 
     QHash<qint64, TagRow> m_rows;
     QHash<QString, QVector<qint64>> m_idsByKey;
 
-    QStringList m_pendingKeys; // in arrival order
+    std::unique_ptr<QSqlQuery> m_valueUpdate; // prepared on first use
+    QStringList m_pendingKeys;                // in arrival order
     QHash<QString, QString> m_pendingValues;
 
     QSet<qint64> m_notifiedIds;

@@ -178,6 +178,9 @@ void GatewayProcess::readLogLine(const QByteArray &line)
     if (line.contains(kTagAddedLine)) {
         ++m_tags;
         m_lastTagAtMs = logTimeMs(line);
+        if (m_firstTagAtMs == 0) {
+            m_firstTagAtMs = m_lastTagAtMs;
+        }
     } else if (m_sqlReadyAtMs == 0 && line.contains(kSqlReadyLine)) {
         m_sqlReadyAtMs = logTimeMs(line);
     }
@@ -218,55 +221,83 @@ bool GatewayProcess::waitForSqlReady(double seconds, QString *error)
     return true;
 }
 
+// The failure, or empty once the log has announced `total` SQL tags.
+QString GatewayProcess::waitForTagCount(int total, const StartupLimits &limits)
+{
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastProgress = start;
+    const int tagsBefore = m_tags;
+    int tagsSeen = m_tags;
+    for (readLog(); m_tags < total; readLog()) {
+        if (m_tags != tagsSeen) {
+            tagsSeen = m_tags;
+            lastProgress = Clock::now();
+        }
+        if (exited()) {
+            return QStringLiteral("the gateway exited after %1 of %2 tags").arg(m_tags).arg(total);
+        }
+        if (m_tags == tagsBefore && secondsSince(start) > limits.firstTagSeconds) {
+            return QStringLiteral("no new \"Added SQL TAG: \" line within %1 s: the rows are not "
+                                  "being turned into tags")
+                .arg(limits.firstTagSeconds);
+        }
+        if (m_tags > tagsBefore && secondsSince(lastProgress) > limits.withoutProgressSeconds) {
+            return QStringLiteral("no new tag for %1 s, %2 of %3 tags")
+                .arg(limits.withoutProgressSeconds)
+                .arg(m_tags)
+                .arg(total);
+        }
+        if (secondsSince(start) > limits.overallSeconds) {
+            return QStringLiteral("%1 of %2 tags after the limit of %3 s")
+                .arg(m_tags)
+                .arg(total)
+                .arg(limits.overallSeconds);
+        }
+        m_process.waitForFinished(kPollMs);
+    }
+    return {};
+}
+
 StartupFigures GatewayProcess::waitForTags(int rows, const StartupLimits &limits)
 {
     StartupFigures figures;
     figures.total.unit = "s";
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastProgress = start;
-    int tagsBefore = 0;
+    figures.firstLoad.unit = "s";
     QString failure;
-    if (!waitForSqlReady(limits.firstTagSeconds, &failure)) {
+    if (waitForSqlReady(limits.firstTagSeconds, &failure)) {
+        failure = waitForTagCount(rows, limits);
+    }
+    figures.tags = m_tags;
+    if (!failure.isEmpty()) {
         figures.total.note = failure.toStdString();
         return figures;
     }
-    const Clock::time_point sqlReady = Clock::now();
-    for (readLog(); m_tags < rows; readLog()) {
-        if (m_tags != tagsBefore) {
-            tagsBefore = m_tags;
-            lastProgress = Clock::now();
-        }
-        if (exited()) {
-            failure =
-                QStringLiteral("the gateway exited after %1 of %2 tags").arg(m_tags).arg(rows);
-        } else if (m_tags == 0 && secondsSince(sqlReady) > limits.firstTagSeconds) {
-            failure = QStringLiteral("no \"Added SQL TAG: \" line within %1 s after \"InitSQL - "
-                                     "OK!\": the rows are not being turned into tags")
-                          .arg(limits.firstTagSeconds);
-        } else if (m_tags > 0 && secondsSince(lastProgress) > limits.withoutProgressSeconds) {
-            failure = QStringLiteral("no new tag for %1 s, %2 of %3 tags")
-                          .arg(limits.withoutProgressSeconds)
-                          .arg(m_tags)
-                          .arg(rows);
-        } else if (secondsSince(start) > limits.overallSeconds) {
-            failure = QStringLiteral("%1 of %2 tags after the limit of %3 s")
-                          .arg(m_tags)
-                          .arg(rows)
-                          .arg(limits.overallSeconds);
-        }
-        if (!failure.isEmpty()) {
-            figures.tags = m_tags;
-            figures.total.note = failure.toStdString();
-            return figures;
-        }
-        m_process.waitForFinished(kPollMs);
-    }
-    figures.tags = m_tags;
     // With no rows there is no tag line: the start-up then ends with SQL ready.
     const qint64 readyAtMs = rows > 0 ? m_lastTagAtMs : m_sqlReadyAtMs;
     figures.total.value = secondsBetweenMs(m_startedAtMs, readyAtMs);
-    figures.afterSqlReadySeconds = secondsBetweenMs(m_sqlReadyAtMs, readyAtMs);
+    if (rows > 0) {
+        figures.firstLoad.value = secondsBetweenMs(m_firstTagAtMs, m_lastTagAtMs);
+    }
     return figures;
+}
+
+int GatewayProcess::tagCount()
+{
+    readLog();
+    return m_tags;
+}
+
+Figure GatewayProcess::waitForTagsSince(int total, qint64 sinceMs, const StartupLimits &limits)
+{
+    Figure figure;
+    figure.unit = "s";
+    const QString failure = waitForTagCount(total, limits);
+    if (failure.isEmpty()) {
+        figure.value = secondsBetweenMs(sinceMs, m_lastTagAtMs);
+    } else {
+        figure.note = failure.toStdString();
+    }
+    return figure;
 }
 
 Figure measureWritesReachingRows(const QByteArray &url, const TagNodes &nodes,
@@ -454,7 +485,7 @@ SubscriptionFigures measureUpdatesReachingSubscriber(const QByteArray &url, cons
         keepClientRunning(client.get(), anyPhase(random));
         const WatchedTag &tag = tags[anyTag(random)];
         const Clock::time_point sent = Clock::now();
-        if (!updater.set(tagKey(tag.row), QString::number(value))) {
+        if (!updater.set(tag.row, QString::number(value))) {
             ++latency.failures;
             latency.note = updater.lastError().toStdString();
             continue;

@@ -16,16 +16,16 @@
 namespace bench
 {
 
-// Bounds of the wait for the rows to become tags.
+// Bounds of a wait for rows to become tags.
 struct StartupLimits {
-    double overallSeconds;         // from process start to the last tag
-    double firstTagSeconds;        // to "InitSQL - OK!", and from it to the first tag
+    double overallSeconds;         // from the start of the wait for tags to the last one
+    double firstTagSeconds;        // to "InitSQL - OK!", and from the start to the first tag
     double withoutProgressSeconds; // between two tags
 };
 
 struct StartupFigures {
-    Figure total;                               // process start until the last "Added SQL TAG: ", s
-    double afterSqlReadySeconds = kNotMeasured; // "InitSQL - OK!" until the last tag
+    Figure total;     // process start until the last "Added SQL TAG: ", s
+    Figure firstLoad; // the first "Added SQL TAG: " until the last, s
     int tags = 0;
 };
 
@@ -47,10 +47,16 @@ public:
     bool waitForSqlReady(double seconds, QString *error);
     // Waits until the log has announced `rows` SQL tags, within the limits.
     StartupFigures waitForTags(int rows, const StartupLimits &limits);
+    // The SQL tags the log has announced so far.
+    int tagCount();
+    // Waits until the log has announced `total` SQL tags: seconds from sinceMs
+    // (since the epoch) to the last one's time stamp.
+    Figure waitForTagsSince(int total, qint64 sinceMs, const StartupLimits &limits);
     QString logTail(int lines);
 
 private:
     bool writeConfiguration(QString *error) const;
+    QString waitForTagCount(int total, const StartupLimits &limits);
     void readLog();
     void readLogLine(const QByteArray &line);
 
@@ -63,6 +69,7 @@ private:
     QByteArray m_unfinishedLine;
     qint64 m_startedAtMs = 0;
     qint64 m_sqlReadyAtMs = 0;
+    qint64 m_firstTagAtMs = 0;
     qint64 m_lastTagAtMs = 0;
     int m_tags = 0;
 };

@@ -117,66 +117,126 @@ Figure measureWriteRoundTrips(UA_Client *client, const TagNodes &nodes, const Bu
     return figure;
 }
 
-LoadFigures measureUnderWriteLoad(const QByteArray &url, const TagNodes &nodes, int writers,
-                                  double seconds)
+ReadProbe::ReadProbe(const QByteArray &url)
 {
-    std::atomic<bool> stop{false};
-    std::atomic<long> writes{0};
-    std::atomic<long> failures{0};
-    std::vector<std::thread> threads;
-    for (int w = 0; w < writers; ++w) {
-        threads.emplace_back([&, w] {
-            ClientPtr client = connectClient(url, 3);
-            if (!client) {
-                ++failures;
-                return;
-            }
-            std::mt19937 random(1000u + unsigned(w));
-            for (UA_Int32 value = 1; !stop; ++value) {
-                const bool written = writeInt32(client.get(), nodes.nodeId(nodes.randomRow(random)),
-                                                value) == UA_STATUSCODE_GOOD;
-                ++(written ? writes : failures);
-            }
-        });
-    }
+    m_figure.unit = "ms";
+    m_thread = std::thread([this, url] { run(url); });
+}
 
-    LoadFigures figures;
-    figures.probe.unit = "ms";
-    figures.writes.unit = "/s";
-    ClientPtr probe = connectClient(url, 3);
-    if (!probe) {
-        figures.probe.note = "the probe client could not connect";
-    } else {
-        std::this_thread::sleep_for(std::chrono::duration<double>(kLoadWarmUpSeconds));
-        const long writesBefore = writes;
-        const long failuresBefore = failures;
-        const UA_NodeId currentTime =
-            UA_NODEID_NUMERIC(0, UA_NS0ID_SERVER_SERVERSTATUS_CURRENTTIME);
-        const Clock::time_point start = Clock::now();
-        while (secondsSince(start) < seconds) {
-            UA_Variant value;
-            UA_Variant_init(&value);
-            const Clock::time_point sent = Clock::now();
-            const UA_StatusCode status =
-                UA_Client_readValueAttribute(probe.get(), currentTime, &value);
-            const double latency = millisecondsBetween(sent, Clock::now());
-            UA_Variant_clear(&value);
-            if (status == UA_STATUSCODE_GOOD) {
-                figures.probe.samples.add(latency);
-            } else {
-                ++figures.probe.failures;
-            }
-            std::this_thread::sleep_for(kProbeSpacing);
-        }
-        const double elapsed = secondsSince(start);
-        figures.probe.value = figures.probe.samples.max();
-        figures.writes.value = double(writes - writesBefore) / elapsed;
-        figures.writes.failures = std::size_t(failures - failuresBefore);
+ReadProbe::~ReadProbe()
+{
+    stop();
+}
+
+Figure ReadProbe::stop()
+{
+    m_stop = true;
+    if (m_thread.joinable()) {
+        m_thread.join();
     }
-    stop = true;
-    for (std::thread &thread : threads) {
+    if (m_figure.samples.empty()) {
+        m_figure.value = millisecondsBetween(m_start, Clock::now());
+        m_figure.note = "no read completed: the figure is how long the probe waited";
+    } else {
+        m_figure.value = m_figure.samples.max();
+    }
+    return m_figure;
+}
+
+void ReadProbe::run(const QByteArray &url)
+{
+    ClientPtr client;
+    while (!m_stop && !(client = connectClient(url))) {
+        std::this_thread::sleep_for(kProbeSpacing);
+    }
+    const UA_NodeId currentTime = UA_NODEID_NUMERIC(0, UA_NS0ID_SERVER_SERVERSTATUS_CURRENTTIME);
+    while (!m_stop) {
+        UA_Variant value;
+        UA_Variant_init(&value);
+        const Clock::time_point sent = Clock::now();
+        const UA_StatusCode status =
+            UA_Client_readValueAttribute(client.get(), currentTime, &value);
+        const double latency = millisecondsBetween(sent, Clock::now());
+        UA_Variant_clear(&value);
+        if (status == UA_STATUSCODE_GOOD) {
+            m_figure.samples.add(latency);
+        } else {
+            ++m_figure.failures;
+            m_figure.note = std::string("a read failed: ") + UA_StatusCode_name(status);
+        }
+        std::this_thread::sleep_for(kProbeSpacing);
+    }
+}
+
+WriteLoad::WriteLoad(const QByteArray &url, const TagNodes &nodes, int writers, int firstValue)
+    : m_lastValues(std::size_t(writers))
+{
+    for (int w = 0; w < writers; ++w) {
+        m_threads.emplace_back([=, &nodes] { write(url, nodes, w, writers, firstValue); });
+    }
+}
+
+WriteLoad::~WriteLoad()
+{
+    stop();
+}
+
+RowValues WriteLoad::stop()
+{
+    m_stop = true;
+    for (std::thread &thread : m_threads) {
         thread.join();
     }
+    m_threads.clear();
+    RowValues all;
+    for (const RowValues &own : m_lastValues) {
+        all.insert(own.begin(), own.end());
+    }
+    return all;
+}
+
+void WriteLoad::write(const QByteArray &url, const TagNodes &nodes, int writer, int writers,
+                      int firstValue)
+{
+    const int ownRows = (nodes.rows() - writer + writers - 1) / writers;
+    ClientPtr client = connectClient(url, 3);
+    if (!client || ownRows == 0) {
+        ++m_failures;
+        return;
+    }
+    std::mt19937 random(1000u + unsigned(writer));
+    std::uniform_int_distribution<int> anyOwnRow(0, ownRows - 1);
+    RowValues &lastValues = m_lastValues[std::size_t(writer)];
+    for (int value = firstValue; !m_stop; ++value) {
+        const int row = 1 + writer + writers * anyOwnRow(random);
+        if (writeInt32(client.get(), nodes.nodeId(row), value) == UA_STATUSCODE_GOOD) {
+            ++m_writes;
+            lastValues[row] = value;
+        } else {
+            ++m_failures;
+        }
+    }
+}
+
+LoadFigures measureUnderWriteLoad(const QByteArray &url, const TagNodes &nodes, int writers,
+                                  double seconds, int firstValue)
+{
+    LoadFigures figures;
+    figures.writes.unit = "/s";
+    WriteLoad load(url, nodes, writers, firstValue);
+    std::this_thread::sleep_for(std::chrono::duration<double>(kLoadWarmUpSeconds));
+    const long writesBefore = load.writes();
+    const long failuresBefore = load.failures();
+    const Clock::time_point start = Clock::now();
+    ReadProbe probe(url);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    figures.probe = probe.stop();
+    const double elapsed = secondsSince(start);
+    figures.writes.value = double(load.writes() - writesBefore) / elapsed;
+    figures.writes.failures = std::size_t(load.failures() - failuresBefore);
+    figures.runSeconds = load.secondsRunning();
+    figures.lastValues = load.stop();
+    figures.totalWrites = load.writes();
     return figures;
 }
 

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <thread>
+
 namespace bench
 {
 
@@ -28,15 +30,17 @@ constexpr Column kColumns[] = {
     {"format", "TEXT", ""},
 };
 
-struct NotifyRule {
+constexpr int kRowPollMs = 20;
+
+struct NotifyTrigger {
     const char *name;
     const char *event;
     const char *channel;
     const char *payload;
 };
-constexpr NotifyRule kRules[] = {
-    {"some_notify_rule1", "INSERT", "insert_tags_notf", "new.id::text"},
-    {"some_notify_rule2", "UPDATE", "update_tags_notf", "new.id::text"},
+constexpr NotifyTrigger kTriggers[] = {
+    {"some_notify_rule1", "INSERT", "insert_tags_notf", "NEW.id::text"},
+    {"some_notify_rule2", "UPDATE", "update_tags_notf", "NEW.id::text"},
     {"some_notify_rule3", "DELETE", "delete_tags_notf", "'deleted'::text"},
 };
 
@@ -57,6 +61,24 @@ QString createTableStatement()
         columns << QStringLiteral("%1 %2 %3").arg(column.name, column.type, column.null).trimmed();
     }
     return QStringLiteral("CREATE TABLE tags (%1, PRIMARY KEY (id))").arg(columns.join(", "));
+}
+
+int rowsDiffering(const QSqlDatabase &db, const RowValues &expected)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT id, value FROM tags"))) {
+        return int(expected.size());
+    }
+    int matching = 0;
+    while (query.next()) {
+        const auto wanted = expected.find(query.value(0).toInt());
+        if (wanted != expected.end() &&
+            query.value(1).toString() == QString::number(wanted->second)) {
+            ++matching;
+        }
+    }
+    return int(expected.size()) - matching;
 }
 
 } // namespace
@@ -89,36 +111,73 @@ QSqlDatabase openConnection(const PgServer &server, const QString &name, QString
     return db;
 }
 
-QString tagKey(int row)
-{
-    return QStringLiteral("tag%1").arg(row);
-}
-
 bool recreateTagsTable(QSqlDatabase &db, int rows, QString *error)
 {
-    const QString fill =
-        QStringLiteral("INSERT INTO tags (id, number, key, value, type, description, format) "
-                       "SELECT g, lpad(g::text, %1, '0'), 'tag' || g, '0', 'w', 'bench tag', "
-                       "'Int32' FROM generate_series(1, %2) AS g")
-            .arg(kNumberWidth)
-            .arg(rows);
     return execute(db, QStringLiteral("DROP TABLE IF EXISTS tags"), error) &&
-           execute(db, createTableStatement(), error) && execute(db, fill, error) &&
+           execute(db, createTableStatement(), error) && insertRows(db, 1, rows, error) &&
            execute(db, QStringLiteral("VACUUM ANALYZE tags"), error);
 }
 
-bool installNotifyRules(QSqlDatabase &db, QString *error)
+bool insertRows(QSqlDatabase &db, int first, int count, QString *error)
 {
-    for (const NotifyRule &rule : kRules) {
-        const QString statement =
-            QStringLiteral("CREATE OR REPLACE RULE %1 AS ON %2 TO tags DO SELECT "
-                           "pg_notify('%3'::text, %4) AS pg_notify;")
-                .arg(rule.name, rule.event, rule.channel, rule.payload);
-        if (!execute(db, statement, error)) {
+    const QString insert =
+        QStringLiteral("INSERT INTO tags (id, number, key, value, type, description, format) "
+                       "SELECT g, lpad(g::text, %1, '0'), 'tag' || g, '0', 'w', 'bench tag', "
+                       "'Int32' FROM generate_series(%2, %3) AS g")
+            .arg(kNumberWidth)
+            .arg(first)
+            .arg(first + count - 1);
+    return execute(db, insert, error);
+}
+
+bool installNotifyTriggers(QSqlDatabase &db, QString *error)
+{
+    for (const NotifyTrigger &trigger : kTriggers) {
+        const QString function = QStringLiteral("gateway_%1").arg(trigger.channel);
+        const QString createFunction =
+            QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
+                           "$$BEGIN PERFORM pg_notify('%2'::text, %3); RETURN NULL; END$$")
+                .arg(function, trigger.channel, trigger.payload);
+        const QString dropTrigger =
+            QStringLiteral("DROP TRIGGER IF EXISTS %1 ON tags").arg(trigger.name);
+        const QString createTrigger =
+            QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON tags FOR EACH ROW EXECUTE FUNCTION %3()")
+                .arg(trigger.name, trigger.event, function);
+        if (!execute(db, createFunction, error) || !execute(db, dropTrigger, error) ||
+            !execute(db, createTrigger, error)) {
             return false;
         }
     }
     return true;
+}
+
+bool reopen(QSqlDatabase &db, double seconds)
+{
+    const Clock::time_point start = Clock::now();
+    for (;;) {
+        db.close();
+        if (db.open()) {
+            QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO WARNING"));
+            return true;
+        }
+        if (secondsSince(start) > seconds) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRowPollMs));
+    }
+}
+
+double secondsUntilRowsHold(const QSqlDatabase &db, const RowValues &expected, double limitSeconds,
+                            int *differing)
+{
+    const Clock::time_point start = Clock::now();
+    while ((*differing = rowsDiffering(db, expected)) > 0) {
+        if (secondsSince(start) > limitSeconds) {
+            return kNotMeasured;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kRowPollMs));
+    }
+    return secondsSince(start);
 }
 
 QJsonObject tagsTableDefinition()
@@ -135,13 +194,13 @@ QJsonObject tagsTableDefinition()
 
 TagUpdater::TagUpdater(const QSqlDatabase &db) : m_query(db)
 {
-    m_query.prepare(QStringLiteral("UPDATE tags SET value = ? WHERE key = ?"));
+    m_query.prepare(QStringLiteral("UPDATE tags SET value = ? WHERE id = ?"));
 }
 
-bool TagUpdater::set(const QString &key, const QString &value)
+bool TagUpdater::set(int id, const QString &value)
 {
     m_query.bindValue(0, value);
-    m_query.bindValue(1, key);
+    m_query.bindValue(1, id);
     return m_query.exec();
 }
 
@@ -161,7 +220,7 @@ Figure measureUpdates(const QSqlDatabase &db, int rows, const Budget &budget, st
          figure.samples.count() < budget.maxSamples && secondsSince(start) < budget.maxSeconds;
          ++value) {
         const Clock::time_point sent = Clock::now();
-        if (updater.set(tagKey(anyRow(random)), QString::number(value))) {
+        if (updater.set(anyRow(random), QString::number(value))) {
             figure.samples.add(millisecondsBetween(sent, Clock::now()));
         } else {
             ++figure.failures;
@@ -209,7 +268,7 @@ Figure measureUpdateNotifications(const QSqlDatabase &writer, QSqlDatabase &list
         awaitedId = QString::number(row);
         notifiedAt = {};
         const Clock::time_point sent = Clock::now();
-        if (!updater.set(tagKey(row), QString::number(value))) {
+        if (!updater.set(row, QString::number(value))) {
             ++figure.failures;
             figure.note = updater.lastError().toStdString();
             continue;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ inline double secondsSince(Clock::time_point from)
 }
 
 constexpr double kNotMeasured = std::numeric_limits<double>::quiet_NaN();
+
+// The value each row of the tags table should hold, by row id.
+using RowValues = std::map<int, int>;
 
 // How long a measuring loop may run: it ends at whichever limit it meets first.
 struct Budget {

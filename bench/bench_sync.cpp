@@ -1,18 +1,28 @@
 // The two-way sync of the gateway measured from outside, each figure beside
 // the raw parts it sits on, taken in the same run on the same machine:
 //   raw A  bare stack server, sequential single-value write round trips
-//   raw B  UPDATE tags SET value=$1 WHERE key=$2, one connection, autocommit
-//   raw C  that UPDATE until the update rule's notification reaches another connection
+//   raw B  UPDATE tags SET value=$1 WHERE id=$2, one connection, autocommit
+//   raw C  that UPDATE until the row trigger's notification reaches another connection
 //   1      client write until the row holds the value (read back on another connection)
-//   2      UPDATE of a row until a subscribed client receives the new value
-//   3      start-up until every row is a tag, and resident memory per tag
-//   4      longest wait of a read while 10 clients write, and idle CPU
+//   2      10 clients writing: their values stored per second, every last value
+//          in the table at the end, the longest wait of a concurrent read
+//   3      PostgreSQL stopped for 10 s while 4 clients write: the longest read
+//          wait, the time until every last value is in the table after the
+//          restart, and an UPDATE reaching a subscribed client afterwards
+//   4      10 000 rows inserted with one statement until they are tags
+//   5      start-up until every row is a tag, and the longest read wait meanwhile
+//   6      UPDATE of a row until a subscribed client receives it, and idle CPU
+//   7      resident memory per tag
 // The gateway runs as a separate process from a temporary folder against the
-// PostgreSQL server named by GATEWAY_TEST_PG_* (scripts/bench.sh starts one).
+// PostgreSQL server named by GATEWAY_TEST_PG_* (scripts/bench.sh starts one);
+// with --pg-dir, the cluster scripts/pg-test-server.sh made there is stopped
+// and restarted for 3.
 //
-// Usage: bench_sync [--quick] [--sizes 1000,10000,100000] [--gateway PATH]
+// Usage: bench_sync [--quick] [--sizes 1000,10000,100000] [--gateway PATH] [--pg-dir DIR]
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QProcess>
 #include <QStringList>
 
 #include <cstdarg>
@@ -32,8 +42,20 @@ namespace
 {
 
 constexpr int kWriters = 10;
+constexpr int kOutageWriters = 4;
+constexpr double kOutageSeconds = 10;
+constexpr double kWarmUpSeconds = 1.0;
 constexpr double kSettleSeconds = 1.0;
-constexpr double kFirstCheckSeconds = 3.0; // the gateway's first SQL check runs 2 s after start
+constexpr double kFirstCheckSeconds = 3.0; // the gateway's first load runs 2 s after start
+constexpr double kFirstLoadDelaySeconds = 2.0;
+constexpr double kRowsHoldLimitSeconds = 30;
+constexpr double kReconnectSeconds = 10;
+constexpr int kInsertedRows = 10000;
+constexpr int kInsertTableRows = 100000;
+// Each phase's client values start afresh, so no row holds one by chance.
+constexpr int kFirstLoadValue = 3000000;
+constexpr int kFirstOutageValue = 4000000;
+constexpr int kFirstRawLoadValue = 1;
 
 struct Settings {
     Budget rawWrites;
@@ -41,13 +63,14 @@ struct Settings {
     Budget rawNotifications;
     Budget gatewayWrites;
     Budget gatewayUpdates;
+    Budget updatesAfterOutage;
     double loadSeconds;
     double idleSeconds;
     StartupLimits startup;
 };
 
-// A full run takes about ten minutes while the gateway keeps up; a quick one
-// takes fewer samples and shorter phases.
+// A quick run takes fewer samples and shorter phases: four to five minutes at
+// 1 000, 10 000 and 100 000 rows on two shared cores; a full run takes longer.
 Settings settingsFor(bool quick)
 {
     Settings settings;
@@ -56,6 +79,7 @@ Settings settingsFor(bool quick)
     settings.rawNotifications = quick ? Budget{100, 1.5} : Budget{300, 4};
     settings.gatewayWrites = quick ? Budget{60, 6} : Budget{300, 20};
     settings.gatewayUpdates = quick ? Budget{40, 6} : Budget{150, 30};
+    settings.updatesAfterOutage = quick ? Budget{5, 5} : Budget{20, 10};
     settings.loadSeconds = quick ? 4 : 10;
     settings.idleSeconds = quick ? 2 : 5;
     settings.startup.overallSeconds = quick ? 120 : 240;
@@ -63,6 +87,26 @@ Settings settingsFor(bool quick)
     settings.startup.withoutProgressSeconds = quick ? 30 : 60;
     return settings;
 }
+
+// The values a write load gave the rows, and whether the table ended up
+// holding all of them.
+struct StoredFigures {
+    Figure rate;          // client values in the table per second, /s
+    Figure drain;         // from the writers' end until the table holds them, s
+    std::size_t rows = 0; // rows written
+    int differing = 0;    // rows without their last value at the end
+    bool checked() const { return rows > 0 && drain.measured(); }
+};
+
+struct OutageFigures {
+    Figure probe;         // read waits while the server is down, ms
+    Figure recoveryProbe; // read waits from the restart until every last value is back, ms
+    Figure recovery;      // restart until every last value is in the table, s
+    long writes = 0;      // client writes while the server was down
+    std::size_t rows = 0;
+    int differing = 0;
+    SubscriptionFigures updates; // an UPDATE until a subscriber has it, after the restart
+};
 
 struct SizeResults {
     int rows = 0;
@@ -74,11 +118,15 @@ struct SizeResults {
     LoadFigures rawLoad;
     Figure rawIdleCpu;
     StartupFigures startup;
+    Figure startupProbe;
     Figure memoryPerTag;
     Figure idleCpu;
     Figure writesToRows;
     SubscriptionFigures updatesToSubscriber;
     LoadFigures load;
+    StoredFigures stored;
+    OutageFigures outage;
+    Figure insertToTags;
 };
 
 void progress(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -190,54 +238,6 @@ void printTable(const std::vector<Row> &rows)
     }
 }
 
-void printResults(const std::vector<SizeResults> &results)
-{
-    std::vector<Row> rows{{"figure", "rows", "gateway", "p50 ms", "p99 ms", "n", "raw counterpart",
-                           "raw", "p50 ms", "p99 ms", "n"}};
-    const Row none = cells(Figure());
-    for (const SizeResults &r : results) {
-        rows.push_back(row("raw A: write round trip", r.rows, none, "bare server", cells(r.rawA)));
-        rows.push_back(
-            row("raw B: UPDATE … WHERE key", r.rows, none, "one connection", cells(r.rawB)));
-        rows.push_back(row("1: client write → row holds it", r.rows, cells(r.writesToRows),
-                           "A then B (ms: sums)", cellsOfSequence(r.rawA, r.rawB)));
-        rows.push_back(row("2: UPDATE → subscriber has it", r.rows,
-                           cells(r.updatesToSubscriber.latency), "C: UPDATE → NOTIFY",
-                           cells(r.rawC)));
-        rows.push_back(row("3: start-up until all rows are tags", r.rows, cells(r.startup.total),
-                           "add variables + SELECT", cells(r.rawStartup)));
-        rows.push_back(row("3: resident memory per tag", r.rows, cells(r.memoryPerTag),
-                           "bare server variable", cells(r.rawMemoryPerVariable)));
-        rows.push_back(row("4: read wait, 10 clients writing", r.rows, cells(r.load.probe),
-                           "bare server, same load", cells(r.rawLoad.probe)));
-        rows.push_back(row("4: their writes", r.rows, cells(r.load.writes), "bare server",
-                           cells(r.rawLoad.writes)));
-        rows.push_back(
-            row("4: CPU when idle", r.rows, cells(r.idleCpu), "bare server", cells(r.rawIdleCpu)));
-    }
-    printTable(rows);
-
-    std::printf("\n");
-    for (const SizeResults &r : results) {
-        const std::pair<const char *, const Figure *> figures[] = {
-            {"raw A", &r.rawA},
-            {"raw B", &r.rawB},
-            {"raw C", &r.rawC},
-            {"1", &r.writesToRows},
-            {"2", &r.updatesToSubscriber.latency},
-            {"3", &r.startup.total},
-            {"4 probe", &r.load.probe},
-            {"4 writes", &r.load.writes},
-            {"4 raw probe", &r.rawLoad.probe},
-        };
-        for (const auto &[name, figure] : figures) {
-            if (!figure->note.empty()) {
-                std::printf("note, %d rows, %s: %s\n", r.rows, name, figure->note.c_str());
-            }
-        }
-    }
-}
-
 const SizeResults *withRows(const std::vector<SizeResults> &results, int rows)
 {
     for (const SizeResults &r : results) {
@@ -248,77 +248,220 @@ const SizeResults *withRows(const std::vector<SizeResults> &results, int rows)
     return nullptr;
 }
 
-enum class Bound { AtMost, Below };
+// The first load of 10 000 rows, the yardstick of an INSERT of as many.
+Figure firstLoadOfInsertedCount(const std::vector<SizeResults> &results)
+{
+    const SizeResults *reference = withRows(results, kInsertedRows);
+    return reference ? reference->startup.firstLoad : Figure();
+}
+
+void addRows(std::vector<Row> &rows, const SizeResults &r, const Figure &firstLoad)
+{
+    const Row none = cells(Figure());
+    rows.push_back(row("raw A: write round trip", r.rows, none, "bare server", cells(r.rawA)));
+    rows.push_back(row("raw B: UPDATE … WHERE id", r.rows, none, "one connection", cells(r.rawB)));
+    rows.push_back(row("1: client write → row holds it", r.rows, cells(r.writesToRows),
+                       "A then B (ms: sums)", cellsOfSequence(r.rawA, r.rawB)));
+    rows.push_back(row("2: 10 clients: values stored", r.rows, cells(r.stored.rate),
+                       "B: UPDATE rate", cells(r.rawB)));
+    rows.push_back(row("2: 10 clients: client writes", r.rows, cells(r.load.writes), "bare server",
+                       cells(r.rawLoad.writes)));
+    rows.push_back(row("2: 10 clients: read wait", r.rows, cells(r.load.probe),
+                       "bare server, same load", cells(r.rawLoad.probe)));
+    rows.push_back(row("3: PostgreSQL down 10 s: read wait", r.rows, cells(r.outage.probe),
+                       "bare server, 10 clients", cells(r.rawLoad.probe)));
+    rows.push_back(
+        row("3: restart → last values in table", r.rows, cells(r.outage.recovery), "", none));
+    rows.push_back(row("3: read wait until then", r.rows, cells(r.outage.recoveryProbe),
+                       "bare server, 10 clients", cells(r.rawLoad.probe)));
+    rows.push_back(row("3: after restart: UPDATE → subscriber", r.rows,
+                       cells(r.outage.updates.latency), "C: UPDATE → NOTIFY", cells(r.rawC)));
+    if (r.insertToTags.measured() || !r.insertToTags.note.empty()) {
+        rows.push_back(row("4: INSERT 10 000 rows → tags", r.rows, cells(r.insertToTags),
+                           "first load, 10 000 rows", cells(firstLoad)));
+    }
+    rows.push_back(row("5: start-up until all rows are tags", r.rows, cells(r.startup.total),
+                       "add variables + SELECT", cells(r.rawStartup)));
+    rows.push_back(row("5: read wait during start-up", r.rows, cells(r.startupProbe), "", none));
+    rows.push_back(row("6: UPDATE → subscriber has it", r.rows,
+                       cells(r.updatesToSubscriber.latency), "C: UPDATE → NOTIFY", cells(r.rawC)));
+    rows.push_back(
+        row("6: CPU when idle", r.rows, cells(r.idleCpu), "bare server", cells(r.rawIdleCpu)));
+    rows.push_back(row("7: resident memory per tag", r.rows, cells(r.memoryPerTag),
+                       "bare server variable", cells(r.rawMemoryPerVariable)));
+}
+
+void printNotes(const SizeResults &r)
+{
+    const std::pair<const char *, const Figure *> figures[] = {
+        {"raw A", &r.rawA},
+        {"raw B", &r.rawB},
+        {"raw C", &r.rawC},
+        {"1", &r.writesToRows},
+        {"2 probe", &r.load.probe},
+        {"2 writes", &r.load.writes},
+        {"2 stored", &r.stored.rate},
+        {"2 raw probe", &r.rawLoad.probe},
+        {"3 probe", &r.outage.probe},
+        {"3 recovery probe", &r.outage.recoveryProbe},
+        {"3 recovery", &r.outage.recovery},
+        {"3 updates", &r.outage.updates.latency},
+        {"4", &r.insertToTags},
+        {"5", &r.startup.total},
+        {"5 probe", &r.startupProbe},
+        {"6", &r.updatesToSubscriber.latency},
+    };
+    for (const auto &[name, figure] : figures) {
+        if (!figure->note.empty()) {
+            std::printf("note, %d rows, %s: %s\n", r.rows, name, figure->note.c_str());
+        }
+    }
+}
+
+void printResults(const std::vector<SizeResults> &results)
+{
+    std::vector<Row> rows{{"figure", "rows", "gateway", "p50 ms", "p99 ms", "n", "raw counterpart",
+                           "raw", "p50 ms", "p99 ms", "n"}};
+    const Figure firstLoad = firstLoadOfInsertedCount(results);
+    for (const SizeResults &r : results) {
+        addRows(rows, r, firstLoad);
+    }
+    printTable(rows);
+    std::printf("\n");
+    for (const SizeResults &r : results) {
+        printNotes(r);
+    }
+}
+
+enum class Bound { AtMost, Below, AtLeast };
 
 const char *verdict(double figure, double limit, Bound bound = Bound::AtMost)
 {
     if (std::isnan(figure) || std::isnan(limit)) {
         return "not measured";
     }
-    const bool holds = bound == Bound::AtMost ? figure <= limit : figure < limit;
-    return holds ? "holds" : "MISSED";
+    const bool holds = bound == Bound::AtMost  ? figure <= limit
+                       : bound == Bound::Below ? figure < limit
+                                               : figure >= limit;
+    return holds ? "met" : "MISSED";
+}
+
+const char *checkVerdict(bool checked, int differing)
+{
+    return !checked ? "not checked" : differing == 0 ? "pass" : "FAIL";
+}
+
+void printWriteTargets(const std::vector<SizeResults> &results)
+{
+    // The yardstick is the round trip and the UPDATE at 1 000 rows, for every size.
+    const SizeResults *yardstick = withRows(results, 1000);
+    for (const SizeResults &r : results) {
+        const SizeResults &raw = yardstick ? *yardstick : r;
+        const double a = raw.rawA.samples.median();
+        const double b = raw.rawB.samples.median();
+        const double p50 = r.writesToRows.samples.median();
+        std::printf("  1, %6d rows: p50 %s ms <= 2 x (A %s + B %s at %d rows) = %s ms: %s\n",
+                    r.rows, milliseconds(p50).c_str(), milliseconds(a).c_str(),
+                    milliseconds(b).c_str(), raw.rows, milliseconds(2 * (a + b)).c_str(),
+                    verdict(p50, 2 * (a + b)));
+    }
+    for (const SizeResults &r : results) {
+        std::printf("  2, %6d rows: last values of %zu rows in the table: %s (%d differ, %s s "
+                    "after the writers stopped); stored %s >= B %s: %s; longest read wait %s ms "
+                    "<= 20 ms: %s\n",
+                    r.rows, r.stored.rows, checkVerdict(r.stored.checked(), r.stored.differing),
+                    r.stored.differing, milliseconds(r.stored.drain.value).c_str(),
+                    headline(r.stored.rate).c_str(), headline(r.rawB).c_str(),
+                    verdict(r.stored.rate.value, r.rawB.value, Bound::AtLeast),
+                    milliseconds(r.load.probe.value).c_str(), verdict(r.load.probe.value, 20));
+    }
+}
+
+void printOutageTargets(const std::vector<SizeResults> &results)
+{
+    for (const SizeResults &r : results) {
+        const OutageFigures &o = r.outage;
+        const Figure &updates = o.updates.latency;
+        const bool updated = !updates.samples.empty() && updates.failures == 0;
+        std::printf("  3, %6d rows: longest read wait while down %s ms <= 20 ms: %s (after the "
+                    "restart %s ms); %ld writes while down, last values of %zu rows in the table "
+                    "%s s after the restart <= 5 s: %s (%s); UPDATE → subscriber after the "
+                    "restart p50 %s ms, %zu of %zu: %s\n",
+                    r.rows, milliseconds(o.probe.value).c_str(), verdict(o.probe.value, 20),
+                    milliseconds(o.recoveryProbe.value).c_str(), o.writes, o.rows,
+                    milliseconds(o.recovery.value).c_str(), verdict(o.recovery.value, 5),
+                    checkVerdict(o.rows > 0 && o.recovery.measured(), o.differing),
+                    milliseconds(updates.samples.median()).c_str(), updates.samples.count(),
+                    updates.samples.count() + updates.failures, updated ? "met" : "MISSED");
+    }
+}
+
+void printLoadTargets(const std::vector<SizeResults> &results)
+{
+    const Figure firstLoad = firstLoadOfInsertedCount(results);
+    for (const SizeResults &r : results) {
+        if (r.insertToTags.measured()) {
+            std::printf("  4, %6d rows: INSERT of 10 000 rows → tags %s s <= 2 x first load of "
+                        "10 000 rows %s s: %s\n",
+                        r.rows, milliseconds(r.insertToTags.value).c_str(),
+                        milliseconds(firstLoad.value).c_str(),
+                        verdict(r.insertToTags.value, 2 * firstLoad.value));
+        }
+    }
+    for (const SizeResults &r : results) {
+        const double limit = kFirstLoadDelaySeconds + 3 * r.rawStartup.value;
+        std::printf("  5, %6d rows: start-up %s s <= 2 s + 3 x raw %s s = %s s: %s; read wait "
+                    "meanwhile p99 %s ms, longest %s ms\n",
+                    r.rows, milliseconds(r.startup.total.value).c_str(),
+                    milliseconds(r.rawStartup.value).c_str(), milliseconds(limit).c_str(),
+                    verdict(r.startup.total.value, limit),
+                    milliseconds(r.startupProbe.samples.p99()).c_str(),
+                    milliseconds(r.startupProbe.value).c_str());
+    }
+}
+
+void printSteadyTargets(const std::vector<SizeResults> &results)
+{
+    for (const SizeResults &r : results) {
+        const double p99 = r.updatesToSubscriber.latency.samples.p99();
+        const double interval = r.updatesToSubscriber.publishingIntervalMs;
+        const double limit = 2 * r.rawC.samples.p99() + interval;
+        std::printf("  6, %6d rows: p99 %s ms <= 2 x C p99 %s + publishing interval %s = %s ms "
+                    "(sampling interval %s ms): %s; idle CPU %s < 2 %%: %s\n",
+                    r.rows, milliseconds(p99).c_str(), milliseconds(r.rawC.samples.p99()).c_str(),
+                    milliseconds(interval).c_str(), milliseconds(limit).c_str(),
+                    milliseconds(r.updatesToSubscriber.samplingIntervalMs).c_str(),
+                    verdict(p99, limit), headline(r.idleCpu).c_str(),
+                    verdict(r.idleCpu.value, 2, Bound::Below));
+    }
+    for (const SizeResults &r : results) {
+        std::printf("  7, %6d rows: %s resident per tag <= 2 x bare server %s per variable: %s\n",
+                    r.rows, headline(r.memoryPerTag).c_str(),
+                    headline(r.rawMemoryPerVariable).c_str(),
+                    verdict(r.memoryPerTag.value, 2 * r.rawMemoryPerVariable.value));
+    }
 }
 
 void printTargets(const std::vector<SizeResults> &results)
 {
     std::printf("\ntargets\n");
-    for (const SizeResults &r : results) {
-        const double g1 = r.writesToRows.samples.median();
-        const double g1Limit = 2 * (r.rawA.samples.median() + r.rawB.samples.median());
-        std::printf("  1, %6d rows: p50 %s ms <= 2 x (A %s + B %s) = %s ms: %s\n", r.rows,
-                    milliseconds(g1).c_str(), milliseconds(r.rawA.samples.median()).c_str(),
-                    milliseconds(r.rawB.samples.median()).c_str(), milliseconds(g1Limit).c_str(),
-                    verdict(g1, g1Limit));
-    }
-    const SizeResults *smallest = withRows(results, 1000);
-    const SizeResults *largest = withRows(results, 100000);
-    if (smallest && largest) {
-        const double small = smallest->writesToRows.samples.median();
-        const double large = largest->writesToRows.samples.median();
-        std::printf("  1, p50 at 100000 rows %s ms <= 1.5 x p50 at 1000 rows %s ms: %s\n",
-                    milliseconds(large).c_str(), milliseconds(small).c_str(),
-                    verdict(large, 1.5 * small));
-    }
-    for (const SizeResults &r : results) {
-        const double g2 = r.updatesToSubscriber.latency.samples.p99();
-        const double interval = r.updatesToSubscriber.publishingIntervalMs;
-        const double limit = 2 * r.rawC.samples.p99() + interval;
-        std::printf("  2, %6d rows: p99 %s ms <= 2 x C p99 %s + publishing interval %s = %s ms "
-                    "(sampling interval %s ms): %s\n",
-                    r.rows, milliseconds(g2).c_str(), milliseconds(r.rawC.samples.p99()).c_str(),
-                    milliseconds(interval).c_str(), milliseconds(limit).c_str(),
-                    milliseconds(r.updatesToSubscriber.samplingIntervalMs).c_str(),
-                    verdict(g2, limit));
-    }
-    const SizeResults *tenThousand = withRows(results, 10000);
-    if (tenThousand && largest) {
-        const double small = tenThousand->startup.total.value;
-        const double large = largest->startup.total.value;
-        const double smallLoad = tenThousand->startup.afterSqlReadySeconds;
-        const double largeLoad = largest->startup.afterSqlReadySeconds;
-        std::printf("  3, start-up 100000 rows %s s <= 12 x 10000 rows %s s: %s; "
-                    "from \"InitSQL - OK!\" (2 s check delay included): %s s vs %s s: %s\n",
-                    milliseconds(large).c_str(), milliseconds(small).c_str(),
-                    verdict(large, 12 * small), milliseconds(largeLoad).c_str(),
-                    milliseconds(smallLoad).c_str(), verdict(largeLoad, 12 * smallLoad));
-    }
-    for (const SizeResults &r : results) {
-        std::printf("  3, %6d rows: %s resident per tag (bare server: %s per variable)\n", r.rows,
-                    headline(r.memoryPerTag).c_str(), headline(r.rawMemoryPerVariable).c_str());
-    }
-    for (const SizeResults &r : results) {
-        std::printf("  4, %6d rows: longest read wait %s ms <= 20 ms: %s; idle CPU %s < 2 %%: %s\n",
-                    r.rows, milliseconds(r.load.probe.value).c_str(),
-                    verdict(r.load.probe.value, 20), headline(r.idleCpu).c_str(),
-                    verdict(r.idleCpu.value, 2, Bound::Below));
-    }
+    printWriteTargets(results);
+    printOutageTargets(results);
+    printLoadTargets(results);
+    printSteadyTargets(results);
+}
+
+void sleepFor(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 class Benchmark
 {
 public:
-    Benchmark(const Settings &settings, const QString &gateway, const PgServer &server)
-        : m_settings(settings), m_gateway(gateway), m_server(server)
+    Benchmark(const Settings &settings, const QString &gateway, const PgServer &server,
+              const QString &pgDir)
+        : m_settings(settings), m_gateway(gateway), m_server(server), m_pgDir(pgDir)
     {
     }
 
@@ -352,7 +495,7 @@ public:
             progress("empty gateway: %s\n%s", qPrintable(error), qPrintable(gateway.logTail(10)));
             return;
         }
-        std::this_thread::sleep_for(std::chrono::duration<double>(kFirstCheckSeconds));
+        sleepFor(kFirstCheckSeconds);
         m_emptyResidentKiB = residentKiB(gateway.pid());
         progress("empty gateway: %ld KiB resident", m_emptyResidentKiB);
     }
@@ -383,8 +526,8 @@ private:
         }
         results.rawA = measureWriteRoundTrips(client.get(), nodes, m_settings.rawWrites, m_random);
         client.reset();
-        results.rawLoad =
-            measureUnderWriteLoad(server.url(), nodes, kWriters, m_settings.loadSeconds);
+        results.rawLoad = measureUnderWriteLoad(server.url(), nodes, kWriters,
+                                                m_settings.loadSeconds, kFirstRawLoadValue);
         results.rawStartup.unit = "s";
         results.rawStartup.value = server.secondsToAddVariables();
         progress("%d rows, bare server: %.2f s to add, A p50 %s ms, probe max %s ms, idle %s",
@@ -398,7 +541,7 @@ private:
     {
         QString error;
         if (!recreateTagsTable(m_admin, results.rows, &error) ||
-            !installNotifyRules(m_admin, &error)) {
+            !installNotifyTriggers(m_admin, &error)) {
             progress("%d rows: cannot lay out the tags table: %s", results.rows, qPrintable(error));
             results.rawB.note = error.toStdString();
             return false;
@@ -421,23 +564,10 @@ private:
             return;
         }
         GatewayProcess gateway(m_gateway, m_server);
-        QString error;
-        if (!gateway.start(&error)) {
-            results.startup.total.note = error.toStdString();
+        if (!measureStartup(gateway, results)) {
             return;
         }
-        progress("%d rows: gateway %lld started, waiting for the tags", results.rows,
-                 gateway.pid());
-        results.startup = gateway.waitForTags(results.rows, m_settings.startup);
-        if (!results.startup.total.measured()) {
-            m_gatewayLoadsTags = results.startup.tags > 0;
-            progress("%d rows: start-up failed: %s\nlast lines of the gateway's log:\n%s",
-                     results.rows, results.startup.total.note.c_str(),
-                     qPrintable(gateway.logTail(10)));
-            return;
-        }
-        progress("%d rows: all tags after %.2f s", results.rows, results.startup.total.value);
-        std::this_thread::sleep_for(std::chrono::duration<double>(kSettleSeconds));
+        sleepFor(kSettleSeconds);
         results.idleCpu = measureCpuUse(gateway.pid(), m_settings.idleSeconds);
         results.memoryPerTag.unit = "KiB";
         results.memoryPerTag.value =
@@ -450,20 +580,137 @@ private:
                  milliseconds(results.writesToRows.samples.median()).c_str());
         results.updatesToSubscriber = measureUpdatesReachingSubscriber(
             gateway.url(), nodes, m_admin, m_settings.gatewayUpdates, m_random);
-        progress("%d rows, 2: p50 %s ms", results.rows,
+        progress("%d rows, 6: p50 %s ms", results.rows,
                  milliseconds(results.updatesToSubscriber.latency.samples.median()).c_str());
-        results.load =
-            measureUnderWriteLoad(gateway.url(), nodes, kWriters, m_settings.loadSeconds);
-        progress("%d rows, 4: longest read wait %s ms", results.rows,
-                 milliseconds(results.load.probe.value).c_str());
-        if (gateway.exited()) {
-            results.load.probe.note = "the gateway had exited by the end of its run";
+        measureWriteLoad(gateway, nodes, results);
+        if (!m_pgDir.isEmpty()) {
+            measureOutage(gateway, nodes, results);
         }
+        if (results.rows == kInsertTableRows) {
+            measureInsert(gateway, results);
+        }
+        if (gateway.exited()) {
+            results.startup.total.note = "the gateway had exited by the end of its run";
+        }
+    }
+
+    bool measureStartup(GatewayProcess &gateway, SizeResults &results)
+    {
+        QString error;
+        if (!gateway.start(&error)) {
+            results.startup.total.note = error.toStdString();
+            return false;
+        }
+        progress("%d rows: gateway %lld started, waiting for the tags", results.rows,
+                 gateway.pid());
+        ReadProbe probe(gateway.url());
+        results.startup = gateway.waitForTags(results.rows, m_settings.startup);
+        results.startupProbe = probe.stop();
+        if (!results.startup.total.measured()) {
+            m_gatewayLoadsTags = results.startup.tags > 0;
+            progress("%d rows: start-up failed: %s\nlast lines of the gateway's log:\n%s",
+                     results.rows, results.startup.total.note.c_str(),
+                     qPrintable(gateway.logTail(10)));
+            return false;
+        }
+        progress("%d rows: all tags after %.2f s, longest read wait %s ms", results.rows,
+                 results.startup.total.value, milliseconds(results.startupProbe.value).c_str());
+        return true;
+    }
+
+    // Every client's last value must reach the table; the values count as
+    // stored per second over the writes and the wait for the table together.
+    void measureWriteLoad(GatewayProcess &gateway, const TagNodes &nodes, SizeResults &results)
+    {
+        results.load = measureUnderWriteLoad(gateway.url(), nodes, kWriters, m_settings.loadSeconds,
+                                             kFirstLoadValue);
+        StoredFigures &stored = results.stored;
+        stored.rows = results.load.lastValues.size();
+        stored.drain.unit = "s";
+        stored.drain.value = secondsUntilRowsHold(m_admin, results.load.lastValues,
+                                                  kRowsHoldLimitSeconds, &stored.differing);
+        stored.rate.unit = "/s";
+        stored.rate.value =
+            double(results.load.totalWrites) / (results.load.runSeconds + stored.drain.value);
+        if (!stored.drain.measured()) {
+            stored.rate.note = std::to_string(stored.differing) + " rows without their last " +
+                               "value after " + text("%.0f", kRowsHoldLimitSeconds) + " s";
+        }
+        progress("%d rows, 2: %s stored, longest read wait %s ms, table %s", results.rows,
+                 headline(stored.rate).c_str(), milliseconds(results.load.probe.value).c_str(),
+                 checkVerdict(stored.checked(), stored.differing));
+    }
+
+    bool controlServer(const char *action)
+    {
+        return QProcess::execute(QStringLiteral("bash"), {QStringLiteral(GATEWAY_PG_SERVER_SCRIPT),
+                                                          QString::fromLatin1(action), m_pgDir}) ==
+               0;
+    }
+
+    // The server stops while clients write; they stop just before it is
+    // started again, so their last values are known before it is back.
+    void measureOutage(GatewayProcess &gateway, const TagNodes &nodes, SizeResults &results)
+    {
+        OutageFigures &outage = results.outage;
+        WriteLoad load(gateway.url(), nodes, kOutageWriters, kFirstOutageValue);
+        sleepFor(kWarmUpSeconds);
+        ReadProbe probe(gateway.url());
+        if (!controlServer("pause")) {
+            outage.probe.note = "the PostgreSQL server could not be stopped";
+            return;
+        }
+        const long writesBefore = load.writes();
+        sleepFor(kOutageSeconds);
+        const RowValues lastValues = load.stop();
+        outage.writes = load.writes() - writesBefore;
+        outage.rows = lastValues.size();
+        outage.probe = probe.stop();
+        ReadProbe recoveryProbe(gateway.url());
+        if (!controlServer("resume")) {
+            outage.recovery.note = "the PostgreSQL server could not be started again";
+            return;
+        }
+        const Clock::time_point restarted = Clock::now();
+        if (!reopen(m_admin, kReconnectSeconds) || !reopen(m_listener, kReconnectSeconds)) {
+            outage.recovery.note = "the benchmark could not reconnect";
+            return;
+        }
+        outage.recovery.unit = "s";
+        if (!std::isnan(secondsUntilRowsHold(m_admin, lastValues, kRowsHoldLimitSeconds,
+                                             &outage.differing))) {
+            outage.recovery.value = secondsSince(restarted);
+        }
+        outage.recoveryProbe = recoveryProbe.stop();
+        outage.updates = measureUpdatesReachingSubscriber(gateway.url(), nodes, m_admin,
+                                                          m_settings.updatesAfterOutage, m_random);
+        progress("%d rows, 3: longest read wait %s ms while down, %s ms after; last values back "
+                 "%s s after the restart, UPDATE → subscriber p50 %s ms",
+                 results.rows, milliseconds(outage.probe.value).c_str(),
+                 milliseconds(outage.recoveryProbe.value).c_str(),
+                 milliseconds(outage.recovery.value).c_str(),
+                 milliseconds(outage.updates.latency.samples.median()).c_str());
+    }
+
+    void measureInsert(GatewayProcess &gateway, SizeResults &results)
+    {
+        const int tagsBefore = gateway.tagCount();
+        const qint64 sentMs = QDateTime::currentMSecsSinceEpoch();
+        QString error;
+        if (!insertRows(m_admin, results.rows + 1, kInsertedRows, &error)) {
+            results.insertToTags.note = error.toStdString();
+            return;
+        }
+        results.insertToTags =
+            gateway.waitForTagsSince(tagsBefore + kInsertedRows, sentMs, m_settings.startup);
+        progress("%d rows, 4: %d inserted rows are tags after %s s", results.rows, kInsertedRows,
+                 milliseconds(results.insertToTags.value).c_str());
     }
 
     const Settings m_settings;
     QString m_gateway;
     PgServer m_server;
+    QString m_pgDir;
     QSqlDatabase m_admin;
     QSqlDatabase m_listener;
     long m_emptyResidentKiB = 0;
@@ -475,6 +722,7 @@ struct Arguments {
     bool quick = false;
     std::vector<int> sizes{1000, 10000, 100000};
     QString gateway = QStringLiteral(GATEWAY_EXECUTABLE);
+    QString pgDir;
     bool valid = true;
 };
 
@@ -495,6 +743,8 @@ Arguments parseArguments(const QStringList &arguments)
             }
         } else if (argument == QLatin1String("--gateway") && hasValue) {
             parsed.gateway = arguments[++i];
+        } else if (argument == QLatin1String("--pg-dir") && hasValue) {
+            parsed.pgDir = arguments[++i];
         } else {
             parsed.valid = false;
         }
@@ -509,7 +759,8 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     const Arguments arguments = parseArguments(QCoreApplication::arguments());
     if (!arguments.valid) {
-        progress("usage: bench_sync [--quick] [--sizes 1000,10000,100000] [--gateway PATH]");
+        progress("usage: bench_sync [--quick] [--sizes 1000,10000,100000] [--gateway PATH] "
+                 "[--pg-dir DIR]");
         return 2;
     }
     const PgServer server = PgServer::fromEnvironment();
@@ -518,7 +769,7 @@ int main(int argc, char *argv[])
                  "PASSWORD/DATABASE (scripts/pg-test-server.sh start DIR prints them)");
         return 2;
     }
-    Benchmark benchmark(settingsFor(arguments.quick), arguments.gateway, server);
+    Benchmark benchmark(settingsFor(arguments.quick), arguments.gateway, server, arguments.pgDir);
     if (!benchmark.connect()) {
         return 1;
     }

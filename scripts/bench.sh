@@ -7,10 +7,11 @@
 #                    the bare stack server and bare SQL figures it builds on, at
 #                    1 000, 10 000 and 100 000 rows
 # bench_sync runs the built gateway as a separate process against a throwaway
-# PostgreSQL cluster on a free loopback port, removed again at the end.
+# PostgreSQL cluster on a free loopback port, which it stops and restarts once
+# per size to measure an outage; the cluster is removed again at the end.
 #
 #   scripts/bench.sh [--quick] [--sizes 1000,10000,100000]
-#     --quick  fewer samples and shorter phases (a few minutes instead of about ten)
+#     --quick  fewer samples and shorter phases (four to five minutes; a full run takes longer)
 #     --sizes  table sizes in rows, comma-separated
 # The build goes to $BENCH_BUILD_DIR (default: build/).
 set -euo pipefail
@@ -54,4 +55,4 @@ echo
 pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/gateway-bench-pg.XXXXXX")
 trap '"$root/scripts/pg-test-server.sh" stop "$pg_dir"' EXIT
 eval "$("$root/scripts/pg-test-server.sh" start "$pg_dir")"
-"$build/bench/bench_sync" "${quick[@]}" "${sizes[@]}"
+"$build/bench/bench_sync" "${quick[@]}" "${sizes[@]}" --pg-dir "$pg_dir"
