@@ -5,11 +5,6 @@
 #include <open62541/client_highlevel.h>
 #include <open62541/server_config_default.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
 
@@ -27,19 +22,6 @@ void silentLog(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
 UA_Logger silentLogger = {&silentLog, nullptr, nullptr};
 
 } // namespace
-
-quint16 freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 QByteArray loopbackUrl(quint16 port)
 {

@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "bench_stats.h"
+#include "support/freeport.h"
 
 namespace bench
 {
 
-quint16 freeLoopbackPort();
+using ::freeLoopbackPort;
 QByteArray loopbackUrl(quint16 port);
 
 struct ClientDeleter {

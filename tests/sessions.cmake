@@ -1,5 +1,5 @@
 # Sessions and access control of the OPC UA object layer, with real clients
 # over loopback: logins, session records with the client's address, rights.
 gateway_add_test(tst_quasessions
-  SOURCES tst_quasessions.cpp tst_quaserver_client.cpp tst_quaserver_client.h
+  SOURCES tst_quasessions.cpp
   LIBS quaserver LABELS integration)

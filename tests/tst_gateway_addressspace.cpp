@@ -1,7 +1,7 @@
 // The address space the gateway builds from its settings, as an OPC UA client
 // sees it over loopback: identity and logins, folders, properties, file tags,
 // the status enumeration, and the log of the build.
-#include "tst_gateway_fixture.h"
+#include "support/gatewayfixture.h"
 
 #include <QJsonArray>
 

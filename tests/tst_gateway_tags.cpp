@@ -1,6 +1,6 @@
 // Tags after the start: records built from SQL rows create or update tag
 // variables, and tags a client deletes leave the gateway's list.
-#include "tst_gateway_fixture.h"
+#include "support/gatewayfixture.h"
 
 #include <functional>
 

@@ -14,7 +14,7 @@
 #include "quaproperty.h"
 #include "quaserver.h"
 #include "quasignaler.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 namespace
 {

@@ -13,7 +13,7 @@
 #include "quafolderobject.h"
 #include "quaproperty.h"
 #include "quaserver.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 class TestQUaNode : public QObject
 {

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "quaserver.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 // How a test client treats the user name and its password.
 enum class Client {

@@ -9,7 +9,7 @@
 #include "quafolderobject.h"
 #include "quaserver.h"
 #include "quasession.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 class TestQUaServer : public QObject
 {

@@ -20,7 +20,7 @@
 #include "quaproperty.h"
 #include "quaserver.h"
 #include "quasession.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 // A node class with a method, for the rights to call it.
 class TestValve : public QUaBaseObject

@@ -3,7 +3,7 @@
 // connections and a restarted server, a server that comes up after the
 // gateway, and a stalled network to the database.
 #include "support/pgtestdb.h"
-#include "tst_sync_fixture.h"
+#include "support/syncfixture.h"
 
 #include <QProcess>
 #include <QTcpServer>

@@ -5,7 +5,7 @@
 // server comes from scripts/test.sh through the GATEWAY_TEST_PG_* variables;
 // this test works in a database of its own.
 #include "support/pgtestdb.h"
-#include "tst_sync_fixture.h"
+#include "support/syncfixture.h"
 
 using namespace SyncFixture;
 

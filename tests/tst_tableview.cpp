@@ -3,7 +3,7 @@
 // its edits go, sorting and the developer panel.
 #include "mainwindow.h"
 #include "support/messageboxcatcher.h"
-#include "tst_sync_fixture.h"
+#include "support/syncfixture.h"
 
 #include <QFrame>
 #include <QHeaderView>

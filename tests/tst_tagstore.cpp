@@ -3,7 +3,7 @@
 // real client over loopback: opening and the configured tables, the first load,
 // client writes, polling, a locked database, refused writes, the developer
 // statements, and the window's model of the rows.
-#include "tst_sync_fixture.h"
+#include "support/syncfixture.h"
 
 #include <QTemporaryDir>
 

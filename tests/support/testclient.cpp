@@ -1,11 +1,6 @@
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 #include <open62541/client_config_default.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace
 {
@@ -18,20 +13,6 @@ QByteArray urlOf(quint16 port)
 void silent(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
 
 } // namespace
-
-quint16 freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 TestClient::TestClient() : m_client(UA_Client_new())
 {

@@ -1,5 +1,5 @@
-#ifndef TST_QUASERVER_CLIENT_H
-#define TST_QUASERVER_CLIENT_H
+#ifndef TESTCLIENT_H
+#define TESTCLIENT_H
 
 #include <QEventLoop>
 #include <QList>
@@ -14,9 +14,7 @@
 #include <future>
 
 #include "quatypes.h"
-
-// A free TCP port on the loopback interface.
-quint16 freeLoopbackPort();
+#include "support/freeport.h"
 
 // An open62541 client for the tests. Every call runs on a worker thread while
 // the calling thread keeps running the Qt event loop, so the server, which
@@ -93,4 +91,4 @@ private:
     UA_Client *m_client;
 };
 
-#endif // TST_QUASERVER_CLIENT_H
+#endif // TESTCLIENT_H

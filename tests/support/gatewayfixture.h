@@ -1,5 +1,5 @@
-#ifndef TST_GATEWAY_FIXTURE_H
-#define TST_GATEWAY_FIXTURE_H
+#ifndef GATEWAYFIXTURE_H
+#define GATEWAYFIXTURE_H
 
 // A gateway core built on fixture settings with its OPC UA server running on a
 // free loopback port, and what it wrote to Qt's output and to its log pane.
@@ -7,7 +7,7 @@
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaserver.h"
-#include "tst_quaserver_client.h"
+#include "support/testclient.h"
 
 #include <QJsonDocument>
 #include <QMutex>
@@ -121,4 +121,4 @@ inline QUaNodeId dataTypeOf(TestClient &client, const QUaNodeId &nodeId)
     return client.readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
 }
 
-#endif // TST_GATEWAY_FIXTURE_H
+#endif // GATEWAYFIXTURE_H

@@ -1,14 +1,14 @@
-#ifndef TST_SYNC_FIXTURE_H
-#define TST_SYNC_FIXTURE_H
+#ifndef SYNCFIXTURE_H
+#define SYNCFIXTURE_H
 
 // The gateway core started as the window starts it (OPC UA, SQL, the window's
 // model over the tags table, ready), a client subscription that collects the
 // values a client is sent, and the tags table's definition.
 #include "mysqltablemodelresult.h"
 #include "quavalueconverter.h"
+#include "support/gatewayfixture.h"
 #include "support/tagstable.h"
 #include "tagstore.h"
-#include "tst_gateway_fixture.h"
 
 #include <open62541/client_subscriptions.h>
 
@@ -193,4 +193,4 @@ inline QStringList debugLines(const QString &containing)
     return lines;
 }
 
-#endif // TST_SYNC_FIXTURE_H
+#endif // SYNCFIXTURE_H
