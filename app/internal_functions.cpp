@@ -64,6 +64,23 @@ QString padded(int value, int width)
     return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
 }
 
+// The local time of a log line. The offset from UTC is looked up once a minute:
+// looking it up for every line cost more than the rest of the line.
+QDateTime localNow()
+{
+    constexpr qint64 kOffsetCheckMs = 60000;
+    static bool offsetKnown = false;
+    static qint64 offsetCheckedMs = 0;
+    static int offsetSeconds = 0;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (!offsetKnown || nowMs - offsetCheckedMs >= kOffsetCheckMs || nowMs < offsetCheckedMs) {
+        offsetSeconds = QDateTime::fromMSecsSinceEpoch(nowMs).offsetFromUtc();
+        offsetCheckedMs = nowMs;
+        offsetKnown = true;
+    }
+    return QDateTime::fromMSecsSinceEpoch(nowMs, Qt::OffsetFromUTC, offsetSeconds);
+}
+
 QString logTimestamp(const QDateTime &now)
 {
     const QDate date = now.date();
@@ -529,8 +546,12 @@ QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, 
         variable->setStatusCode(QUaStatusCode(UA_STATUSCODE_BADWAITINGFORINITIALDATA));
     variable->setDescription(QUaLocalizedText(tag[QLatin1String("Description")].toString()));
     variable->setValueRank(-1);
-    connect(variable, SIGNAL(valueChanged(const QVariant &, const bool &)), this,
-            SLOT(slot_OPCUA_Tag_changed(const QVariant &, const bool &)));
+    // The tag comes with its change: asking Qt for the sender would walk every
+    // connection to the core, two per tag.
+    connect(variable, &QUaBaseDataVariable::valueChanged, this,
+            [this, variable](const QVariant &value, const bool &networkChange) {
+                slot_OPCUA_Tag_changed(variable, value, networkChange);
+            });
     listTag(variable);
     return variable;
 }
@@ -701,12 +722,12 @@ bool cInternalFunctions::writeTagValue(const QString &name, const QVariant &valu
 
 // Every tag's change passes here, the gateway's own writes included; only a
 // client's value goes on into SQL.
-void cInternalFunctions::slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange)
+void cInternalFunctions::slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const QVariant &value,
+                                                bool networkChange)
 {
     if (!m_ready)
         return;
-    const auto *tag = qobject_cast<const QUaBaseDataVariable *>(sender());
-    const QString name = tag ? tag->browseName().name() : QString();
+    const QString name = tag->browseName().name();
     CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
                           QStringLiteral(", Value= ") + loggedValue(value.toString()) +
                           QStringLiteral(", networkChange=") + QString::number(networkChange));
@@ -722,14 +743,16 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
         emit valueToStore(name, value.toString());
 }
 
-void cInternalFunctions::slot_SQL_valueStored(const QString &key, const QString &text, int rowCount)
+void cInternalFunctions::slot_SQL_valuesStored(const StoredValues &values)
 {
-    for (int row = 0; row < rowCount; ++row)
-        CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const "
-                                   "QVariant&, const bool&)"),
-                    "info",
-                    QStringLiteral("Changed Tag[") + key + QStringLiteral("]=") +
-                        loggedValue(text) + QStringLiteral(" (OPC)"));
+    const QString function = QStringLiteral(
+        "void cInternalFunctions::writeTagToSql(QString, const QVariant&, const bool&)");
+    for (const StoredValue &stored : values) {
+        const QString line = QStringLiteral("Changed Tag[") + stored.key + QStringLiteral("]=") +
+                             loggedValue(stored.text) + QStringLiteral(" (OPC)");
+        for (int row = 0; row < stored.rowCount; ++row)
+            CORE_LOG_AS(function, "info", line);
+    }
     emit sql_updated();
 }
 
@@ -768,7 +791,7 @@ void cInternalFunctions::startStore()
     m_store->moveToThread(m_storeThread.get());
     connect(m_store, &TagStore::logLine, this, &cInternalFunctions::slot_SQL_log);
     connect(m_store, &TagStore::tagRowsRead, this, &cInternalFunctions::slot_SQL_rowsRead);
-    connect(m_store, &TagStore::valueStored, this, &cInternalFunctions::slot_SQL_valueStored);
+    connect(m_store, &TagStore::valuesStored, this, &cInternalFunctions::slot_SQL_valuesStored);
     connect(m_store, &TagStore::valueRefused, this, &cInternalFunctions::slot_SQL_valueRefused);
     connect(this, &cInternalFunctions::valueToStore, m_store, &TagStore::writeValue);
     connect(this, &cInternalFunctions::cellEditToStore, m_store, &TagStore::editCell);
@@ -920,8 +943,7 @@ bool cInternalFunctions::parseJson(const QString &text, QJsonObject &target)
 void cInternalFunctions::writeLog(const QString &file, int line, const QString &function,
                                   const QString &level, const QString &message)
 {
-    const QString shortLine =
-        logTimestamp(QDateTime::currentDateTime()) + QStringLiteral(" > ") + message;
+    const QString shortLine = logTimestamp(localNow()) + QStringLiteral(" > ") + message;
     if (sinkEnabled(m_settings, "Console")) {
         const QString longLine = shortLine + QStringLiteral(" (") + file + QStringLiteral(", ") +
                                  QString::number(line) + QStringLiteral(", ") + function +

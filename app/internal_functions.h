@@ -2,6 +2,7 @@
 #define INTERNAL_FUNCTIONS_H
 
 #include "tagrow.h"
+#include "tagstore.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -21,7 +22,6 @@ class QUaFolderObject;
 class QUaBaseObject;
 class QUaBaseDataVariable;
 class QUaProperty;
-class TagStore;
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -108,9 +108,10 @@ private:
     QElapsedTimer m_sinceProgress;
 
 private slots:
-    void slot_OPCUA_Tag_changed(const QVariant &value, const bool &networkChange);
+    void slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const QVariant &value,
+                                bool networkChange);
     void slot_SQL_rowsRead(const TagRows &rows);
-    void slot_SQL_valueStored(const QString &key, const QString &text, int rowCount);
+    void slot_SQL_valuesStored(const StoredValues &values);
     void slot_SQL_valueRefused(const QString &key, const QString &error);
     void slot_SQL_log(const QString &level, const QString &function, const QString &message);
 

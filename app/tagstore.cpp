@@ -134,6 +134,7 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
 {
     qRegisterMetaType<TagRows>();
     qRegisterMetaType<TagRowIds>();
+    qRegisterMetaType<StoredValues>();
     m_firstLoadTimer->setSingleShot(true);
     m_firstLoadTimer->setInterval(kFirstLoadDelayMs);
     connect(m_firstLoadTimer, &QTimer::timeout, this, &TagStore::firstLoad);
@@ -623,17 +624,24 @@ QSqlQuery *TagStore::valueUpdate(QSqlError &error)
 void TagStore::reportStored(const QStringList &keys)
 {
     TagRows written;
+    StoredValues stored;
+    stored.reserve(keys.size());
     for (const QString &key : keys) {
         const QString text = m_pendingValues.take(key);
-        m_pendingKeys.removeOne(key);
         const QVector<qint64> ids = m_idsByKey.value(key);
         for (const qint64 id : ids) {
             TagRow &row = m_rows[id];
             row.value = text;
             written.append(row);
         }
-        emit valueStored(key, text, ids.size());
+        stored.append({key, text, int(ids.size())});
     }
+    if (keys.size() == m_pendingKeys.size())
+        m_pendingKeys.clear();
+    else
+        for (const QString &key : keys)
+            m_pendingKeys.removeOne(key);
+    emit valuesStored(stored);
     if (!written.isEmpty())
         emit rowsChanged(written);
 }

@@ -18,6 +18,15 @@
 
 class QSqlError;
 
+// A client's value as the rows of its key now hold it.
+struct StoredValue {
+    QString key;
+    QString text;
+    int rowCount = 0;
+};
+using StoredValues = QVector<StoredValue>;
+Q_DECLARE_METATYPE(StoredValues)
+
 // The tags table and everything SQL, on a thread of its own with its own
 // connection. The gateway core and the window talk to it only through queued
 // signals and slots: nothing here ever blocks them.
@@ -64,8 +73,9 @@ signals:
     void rowsRemoved(const TagRowIds &ids);
     // Rows the core turns into tags or tag values.
     void tagRowsRead(const TagRows &rows);
-    // A client's value is in the key's rows (rowCount of them), or was refused.
-    void valueStored(const QString &key, const QString &text, int rowCount);
+    // Clients' values are in their keys' rows, one report per batch written;
+    // or a value was refused.
+    void valuesStored(const StoredValues &values);
     void valueRefused(const QString &key, const QString &error);
     // An operator's edit was not stored.
     void cellEditRefused(qint64 id, const QString &error);
