@@ -105,6 +105,8 @@ void MainWindow::startGateway()
     m_clipboard = QGuiApplication::clipboard();
     m_clipboard->setText(QString(), QClipboard::Clipboard);
     m_core->InitOPC();
+    if (!m_core->opcServing())
+        showOpcUaNotServed();
     m_core->InitSQL();
     const bool tableEnable = m_core->m_sqlConfig[QStringLiteral("table_enable")].toBool();
     const auto table = buildTableView(QStringLiteral("tags").toLower(), tableEnable);
@@ -135,6 +137,15 @@ QPair<MySqlTableModelResult *, QTableView *> MainWindow::buildTableView(const QS
     connect(view->horizontalHeader(), SIGNAL(sectionClicked(int)), this,
             SLOT(slot_TableSelectionClicked(int)));
     return {model, view};
+}
+
+// The operator sees at once that clients are not served; the log says why.
+void MainWindow::showOpcUaNotServed()
+{
+    const QString notServed = QStringLiteral("OPC UA не обслуживается!");
+    setWindowTitle(windowTitle() + QStringLiteral(" — ") + notServed);
+    ui->lblText_2->setText(ui->lblText_2->text() + QLatin1Char(' ') + notServed);
+    ui->lblText_2->setStyleSheet(QStringLiteral("color: red;"));
 }
 
 // The model shows the rows the store reports, row by row as they change.

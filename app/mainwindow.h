@@ -47,6 +47,7 @@ private:
     void startGateway();
     void setUpTableView(QTableView *view);
     void followTagStore(MySqlTableModelResult *model);
+    void showOpcUaNotServed();
     void refuseEdit(const QString &reason);
 
     Ui::MainWindow *ui;

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -59,6 +60,7 @@ private slots:
     void refusedWriteIsLoggedAndNotShown();
     void headerClicksSortAscending();
     void developerButtonsRunTheirStatements();
+    void windowSaysWhenOpcUaIsNotServed();
 
 private:
     QString column(int columnIndex);
@@ -268,6 +270,21 @@ void TestTableView::developerButtonsRunTheirStatements()
     m_window->findChild<QPushButton *>("pushButton_2")->click();
     QTRY_COMPARE(rowCount(), 5);
     QTRY_COMPARE(m_model->rowCount(), 5);
+}
+
+void TestTableView::windowSaysWhenOpcUaIsNotServed()
+{
+    QVERIFY(!m_window->windowTitle().contains("OPC UA"));
+    m_window.reset();
+    TestSettings::write("settings.json", R"({"opcua_port": 70000,
+        "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})");
+    MainWindow window;
+    QVERIFY(window.windowTitle().endsWith(" — OPC UA не обслуживается!"));
+    QCOMPARE(window.findChild<QLabel *>("lblText_2")->text(),
+             QStringLiteral("Отладочная информация: OPC UA не обслуживается!"));
+    QVERIFY(window.findChild<QPlainTextEdit *>("plainTextEdit")
+                ->toPlainText()
+                .contains("OPC UA NOT started: \"opcua_port\" 70000"));
 }
 
 QTEST_MAIN(TestTableView)
