@@ -20,27 +20,23 @@ struct FormatCase {
 };
 
 // One file tag per Format name, every other one writable.
-const QList<FormatCase> &formatCases()
-{
-    static const QList<FormatCase> cases = {
-        {"Boolean", true, UA_NS0ID_BOOLEAN, true},
-        {"SByte", -7, UA_NS0ID_SBYTE, -7},
-        {"Byte", 200, UA_NS0ID_BYTE, 200},
-        {"Int16", -300, UA_NS0ID_INT16, -300},
-        {"UInt16", 60000, UA_NS0ID_UINT16, 60000},
-        {"Int32", 7, UA_NS0ID_INT32, 7},
-        {"UInt32", 4000000000.0, UA_NS0ID_UINT32, 4000000000u},
-        {"Int64", 9000000000.0, UA_NS0ID_INT64, qint64(9000000000)},
-        {"UInt64", 9000000000.0, UA_NS0ID_UINT64, quint64(9000000000)},
-        {"Float", 2.5, UA_NS0ID_FLOAT, 2.5f},
-        {"Double", 3, UA_NS0ID_DOUBLE, 3.0},
-        // A JSON number is a double, and a String tag holds Qt's text of it.
-        {"String", 3, UA_NS0ID_STRING, QStringLiteral("3")},
-        {"DateTime", "2026-01-15T08:00:00Z", UA_NS0ID_DATETIME,
-         QDateTime(QDate(2026, 1, 15), QTime(8, 0), Qt::UTC)},
-    };
-    return cases;
-}
+const QList<FormatCase> kFormats = {
+    {"Boolean", true, UA_NS0ID_BOOLEAN, true},
+    {"SByte", -7, UA_NS0ID_SBYTE, -7},
+    {"Byte", 200, UA_NS0ID_BYTE, 200},
+    {"Int16", -300, UA_NS0ID_INT16, -300},
+    {"UInt16", 60000, UA_NS0ID_UINT16, 60000},
+    {"Int32", 7, UA_NS0ID_INT32, 7},
+    {"UInt32", 4000000000.0, UA_NS0ID_UINT32, 4000000000u},
+    {"Int64", 9000000000.0, UA_NS0ID_INT64, qint64(9000000000)},
+    {"UInt64", 9000000000.0, UA_NS0ID_UINT64, quint64(9000000000)},
+    {"Float", 2.5, UA_NS0ID_FLOAT, 2.5f},
+    {"Double", 3, UA_NS0ID_DOUBLE, 3.0},
+    // A JSON number is a double, and a String tag holds Qt's text of it.
+    {"String", 3, UA_NS0ID_STRING, QStringLiteral("3")},
+    {"DateTime", "2026-01-15T08:00:00Z", UA_NS0ID_DATETIME,
+     QDateTime(QDate(2026, 1, 15), QTime(8, 0), Qt::UTC)},
+};
 
 QJsonObject folders(quint32 mainId = kFolderMainId)
 {
@@ -61,12 +57,12 @@ QByteArray tagsFile(bool preloadTags, quint32 mainId = kFolderMainId)
         {"PropName": "Reused", "Value": 1, "NodeId": 61010}])")
                              .array();
     QJsonArray tags;
-    for (int i = 0; i < formatCases().count(); ++i) {
-        const QLatin1String format(formatCases().at(i).format);
+    for (int i = 0; i < kFormats.count(); ++i) {
+        const QLatin1String format(kFormats.at(i).format);
         tags.append(QJsonObject{{"TagName", format + "Tag"},
                                 {"NodeId", "tag." + format},
                                 {"Format", format},
-                                {"Value", formatCases().at(i).fileValue},
+                                {"Value", kFormats.at(i).fileValue},
                                 {"WriteAccess", i % 2 == 0},
                                 {"Description", "the " + format + " tag"}});
     }
@@ -127,7 +123,7 @@ QStringList referencesBelow(TestClient &client, const QUaNodeId &nodeId)
 
 const quint32 kTagsObjectId = 63001;
 
-// Two tags share the name part "Pump1"; the one in namespace 0 comes first.
+// Two tags share the browse name "Pump1"; the one in namespace 0 comes first.
 const QByteArray kTagsFile = R"({
     "FolderMain": {"FolderName": "Gateway", "NodeId": 63000},
     "FolderSub": {"FolderName": "Tags", "NodeId": 63001},
@@ -231,8 +227,8 @@ private slots:
     void fileTagsTakeTheTypeOfTheirFormat()
     {
         QStringList fileTags;
-        for (int i = 0; i < formatCases().count(); ++i) {
-            const FormatCase &c = formatCases().at(i);
+        for (int i = 0; i < kFormats.count(); ++i) {
+            const FormatCase &c = kFormats.at(i);
             const QUaNodeId id(0, QLatin1String("tag.") + c.format);
             fileTags << QLatin1String(c.format) + "Tag";
             QCOMPARE(dataTypeOf(m_client, id), QUaNodeId(0, c.dataType));
