@@ -121,21 +121,6 @@ QStringList referencesBelow(TestClient &client, const QUaNodeId &nodeId)
     return lines;
 }
 
-const quint32 kTagsObjectId = 63001;
-
-// Two tags share the browse name "Pump1"; the one in namespace 0 comes first.
-const QByteArray kTagsFile = R"({
-    "FolderMain": {"FolderName": "Gateway", "NodeId": 63000},
-    "FolderSub": {"FolderName": "Tags", "NodeId": 63001},
-    "PreloadTags": true,
-    "Tags": [
-        {"TagName": "Pump1", "NodeId": "Pump1", "Format": "Int32", "Value": 0,
-         "WriteAccess": true, "Description": "Pump 1 speed step"},
-        {"TagName": "ns=1;s=Pump1", "NodeId": "Pump1.spare", "Format": "Int32", "Value": 100,
-         "WriteAccess": false, "Description": "spare"},
-        {"TagName": "Level", "NodeId": "Level", "Format": "Double", "Value": 1.5,
-         "WriteAccess": false, "Description": "level"}]})";
-
 // A record as a row of the tags table gives it: every field text but the flag,
 // the key as node id.
 QJsonObject sqlRecord(const QString &name, const QString &value, const QString &format,
@@ -364,38 +349,45 @@ private slots:
         QCOMPARE(user.connectUser(gateway.port, "operator", ""), UA_STATUSCODE_BADUSERACCESSDENIED);
     }
 
+    // Last, as it changes the shared gateway's tags.
     void sqlRecordsCreateAndUpdateTags()
     {
-        Gateway g(kTagsFile);
-        TestClient client;
-        QCOMPARE(client.connect(g.port), UA_STATUSCODE_GOOD);
-        const QUaNodeId pump1(0, "Pump1");
+        cInternalFunctions &core = *m_gateway->core;
+        const QUaNodeId int32(0, "tag.Int32");
+        QStringList tags = m_gateway->tagNames();
+        // A later tag of a browse name already there stays behind the first.
+        QJsonObject spare = sqlRecord("ns=1;s=Int32Tag", "100", "Int32");
+        spare["NodeId"] = "spare";
+        QVERIFY(!core.createNewTag(spare));
+        QCOMPARE(m_gateway->log().last(), QStringLiteral("[info] Added SQL TAG: Int32Tag"));
 
         // The first tag of the name takes the value, and only the value.
-        QVERIFY(g.core->createNewTag(sqlRecord("Pump1", "7", "Int32", false, "other")));
-        QCOMPARE(g.log().last(), QStringLiteral("[info] Changed Tag[Pump1]=7, Format=Int32 (SQL)"));
-        QCOMPARE(client.readValue(pump1), QVariant(7));
-        QVERIFY(writable(client, pump1));
-        QCOMPARE(description(client, pump1), QStringLiteral("Pump 1 speed step"));
-        QCOMPARE(client.readValue(QUaNodeId(0, "Pump1.spare")), QVariant(100));
+        QVERIFY(core.createNewTag(sqlRecord("Int32Tag", "8", "Int32", true, "other")));
+        QCOMPARE(m_gateway->log().last(),
+                 QStringLiteral("[info] Changed Tag[Int32Tag]=8, Format=Int32 (SQL)"));
+        QCOMPARE(m_client.readValue(int32), QVariant(8));
+        QVERIFY(!writable(m_client, int32));
+        QCOMPARE(description(m_client, int32), QStringLiteral("the Int32 tag"));
+        QCOMPARE(m_client.readValue(QUaNodeId(0, "spare")), QVariant(100));
         // The same text again equals the Int32 value: nothing is written.
-        int lines = g.log().count();
-        QVERIFY(!g.core->createNewTag(sqlRecord("Pump1", "7", "Int32")));
-        QCOMPARE(g.log().count(), lines);
+        int lines = m_gateway->log().count();
+        QVERIFY(!core.createNewTag(sqlRecord("Int32Tag", "8", "Int32")));
+        QCOMPARE(m_gateway->log().count(), lines);
 
         // A new record becomes a tag; creating is not an update.
         const QUaNodeId id(0, "Stamp");
-        QVERIFY(!g.core->createNewTag(
+        QVERIFY(!core.createNewTag(
             sqlRecord("Stamp", "2026-02-01T10:00:00Z", "DateTime", false, "SQL")));
-        QCOMPARE(g.log().last(), QStringLiteral("[info] Added SQL TAG: Stamp"));
-        QCOMPARE(dataTypeOf(client, id), QUaNodeId(0, UA_NS0ID_DATETIME));
-        QCOMPARE(client.readValue(id),
+        QCOMPARE(m_gateway->log().last(), QStringLiteral("[info] Added SQL TAG: Stamp"));
+        QCOMPARE(dataTypeOf(m_client, id), QUaNodeId(0, UA_NS0ID_DATETIME));
+        QCOMPARE(m_client.readValue(id),
                  QVariant(QDateTime(QDate(2026, 2, 1), QTime(10, 0), Qt::UTC)));
-        QVERIFY(!writable(client, id));
-        QCOMPARE(description(client, id), QStringLiteral("SQL"));
-        const QStringList tags{"Pump1", "Pump1", "Level", "Stamp"};
-        QCOMPARE(g.tagNames(), tags);
-        QCOMPARE(childNames(client, QUaNodeId(0, kTagsObjectId), UA_NS0ID_HASCOMPONENT).last(),
+        QVERIFY(!writable(m_client, id));
+        QCOMPARE(description(m_client, id), QStringLiteral("SQL"));
+        tags << "Int32Tag"
+             << "Stamp";
+        QCOMPARE(m_gateway->tagNames(), tags);
+        QCOMPARE(childNames(m_client, QUaNodeId(0, kFolderSubId), UA_NS0ID_HASCOMPONENT).last(),
                  QStringLiteral("Stamp"));
 
         // Refused: no WriteAccess, no name, an unknown Format (a known tag keeps
@@ -403,27 +395,28 @@ private slots:
         QJsonObject noAccess = sqlRecord("NoAccess", "1", "Int32");
         noAccess.remove("WriteAccess");
         QJsonObject stolenId = sqlRecord("Pump9", "1", "Int32");
-        stolenId["NodeId"] = "Level";
-        lines = g.log().count();
+        stolenId["NodeId"] = "tag.Double";
+        lines = m_gateway->log().count();
         for (const QJsonObject &record :
              {noAccess, sqlRecord("", "1", "Int32"), sqlRecord("Texty", "1", "Text"), stolenId})
-            QVERIFY(!g.core->createNewTag(record));
-        QVERIFY(g.core->createNewTag(sqlRecord("Pump1", "1", "Text")));
-        QCOMPARE(g.log().mid(lines),
-                 (QStringList{"[critical] ERROR New: TagName= NoAccess",
-                              "[critical] ERROR Conversion Type for TAG: Texty",
-                              "[critical] ERROR Not created: TagName= Pump9, NodeId= ns=0;s=Level",
-                              "[critical] ERROR Conversion Type for TAG: Pump1"}));
-        QCOMPARE(g.tagNames(), tags);
-        QCOMPARE(client.readValue(QUaNodeId(0, "Level")), QVariant(1.5));
-        QCOMPARE(client.readValue(pump1), QVariant(7));
+            QVERIFY(!core.createNewTag(record));
+        QVERIFY(core.createNewTag(sqlRecord("Int32Tag", "1", "Text")));
+        QCOMPARE(
+            m_gateway->log().mid(lines),
+            (QStringList{"[critical] ERROR New: TagName= NoAccess",
+                         "[critical] ERROR Conversion Type for TAG: Texty",
+                         "[critical] ERROR Not created: TagName= Pump9, NodeId= ns=0;s=tag.Double",
+                         "[critical] ERROR Conversion Type for TAG: Int32Tag"}));
+        QCOMPARE(m_gateway->tagNames(), tags);
+        QCOMPARE(m_client.readValue(QUaNodeId(0, "tag.Double")), QVariant(3.0));
+        QCOMPARE(m_client.readValue(int32), QVariant(8));
 
         // A new value takes the record's type first.
-        QVERIFY(g.core->createNewTag(sqlRecord("Pump1", "5.5", "Double")));
-        QCOMPARE(g.log().last(),
-                 QStringLiteral("[info] Changed Tag[Pump1]=5.5, Format=Double (SQL)"));
-        QCOMPARE(dataTypeOf(client, pump1), QUaNodeId(0, UA_NS0ID_DOUBLE));
-        QCOMPARE(client.readValue(pump1), QVariant(5.5));
+        QVERIFY(core.createNewTag(sqlRecord("Int32Tag", "5.5", "Double")));
+        QCOMPARE(m_gateway->log().last(),
+                 QStringLiteral("[info] Changed Tag[Int32Tag]=5.5, Format=Double (SQL)"));
+        QCOMPARE(dataTypeOf(m_client, int32), QUaNodeId(0, UA_NS0ID_DOUBLE));
+        QCOMPARE(m_client.readValue(int32), QVariant(5.5));
     }
 };
 
