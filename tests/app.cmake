@@ -1,6 +1,6 @@
 # The application shell: configuration loader, log sink, dialog and window.
 gateway_add_test(tst_configloader SOURCES tst_configloader.cpp LIBS gateway_core LABELS unit)
-gateway_add_test(tst_mainwindow SOURCES tst_mainwindow.cpp LIBS gateway_core gateway_resources Qt5::Network
+gateway_add_test(tst_mainwindow SOURCES tst_mainwindow.cpp LIBS gateway_core gateway_resources
   LABELS integration)
 target_compile_definitions(tst_mainwindow PRIVATE
   GATEWAY_EXECUTABLE="$<TARGET_FILE:OpcUaSqlGateway>")
