@@ -1,9 +1,7 @@
 // Node objects, variables and application node classes against a real client
-// over loopback: the add operations, deletion both ways, nodes that clients
-// add, attribute writes and references; for variables the network's writes
-// against the program's, the type rules of setValue and setDataType, value
-// ranks, access levels and enumerations; for classes the type tree, their
-// declared children and methods, and method calls from a client.
+// over loopback: adding and deleting nodes both ways, attribute writes and
+// references; variable writes, types, ranks, access levels and enumerations;
+// classes as types with their declared children and client method calls.
 
 #include <QPointer>
 #include <QSignalSpy>
