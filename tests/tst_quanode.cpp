@@ -361,6 +361,9 @@ private slots:
         QCOMPARE(pumpRemoved.at(0).at(2).toBool(), true);
         QCOMPARE(pumpRemoved.at(1).at(2).toBool(), false);
         QVERIFY(pump->findReferences(kFeeds).isEmpty());
+        // A reference type cannot take a node id in use.
+        QVERIFY(!m_server->registerReferenceType(
+            {QStringLiteral("Other"), QStringLiteral("Inverse")}, ns0(UA_NS0ID_SERVER)));
     }
 
     void writesTellNetworkFromProgram()
