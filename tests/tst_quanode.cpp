@@ -1,78 +1,112 @@
-// Node objects and variables against a real client over loopback: the add
-// operations with their references and types, deletion both ways, nodes that
-// clients add, attribute writes, non-hierarchical references; for variables
-// the network's writes against the program's, the type rules of setValue and
-// setDataType, status and timestamps, value ranks, access levels and
-// enumeration data types.
+// Node objects, variables and application node classes against a real client
+// over loopback: adding and deleting nodes both ways, attribute writes and
+// references; variable writes, types, ranks, access levels and enumerations;
+// classes as types with their declared children and client method calls.
 
 #include <QPointer>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <stdexcept>
+#include <vector>
+
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaproperty.h"
 #include "quaserver.h"
+#include "quasignaler.h"
 #include "support/testclient.h"
 
-class TestQUaNode : public QObject
+namespace
+{
+
+template <typename T> T *childNamed(const QUaNode *node, const char *name)
+{
+    return qobject_cast<T *>(node->browseChild(QUaQualifiedName(0, QString::fromLatin1(name))));
+}
+
+} // namespace
+
+// A variable class with a property of its own.
+class TestGauge : public QUaBaseDataVariable
 {
     Q_OBJECT
+    Q_PROPERTY(QUaProperty *unit READ unit)
+public:
+    Q_INVOKABLE explicit TestGauge(QUaServer *server) : QUaBaseDataVariable(server) {}
+    QUaProperty *unit() const { return childNamed<QUaProperty>(this, "unit"); }
+};
 
-private slots:
-    void init();
-    void cleanup();
+class TestMotor : public QUaBaseObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QUaProperty *ratedPower READ ratedPower)
+public:
+    Q_INVOKABLE explicit TestMotor(QUaServer *server) : QUaBaseObject(server) {}
+    QUaProperty *ratedPower() const { return childNamed<QUaProperty>(this, "ratedPower"); }
+};
 
-    void addedNodesAsClientsSeeThem();
-    void addOperationsRefuseTakenNamesAndIds();
-    void deletingAnObjectDeletesItsSubtreeLeavesFirst();
-    void clientDeleteNodesDeletesTheObjectLater();
-    void clientAddedNodesGetObjects();
-    void refusedAttributeWritesAreNotReported();
-    void referencesAreReportedByBothEnds();
+class TestMachine : public QUaBaseObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QUaProperty *serialNumber READ serialNumber)
+    Q_PROPERTY(QUaBaseDataVariable *speed READ speed)
+    Q_PROPERTY(Mode mode READ mode WRITE setMode)
+    Q_PROPERTY(TestMotor *motor READ motor)
+    Q_PROPERTY(TestGauge *pressure READ pressure)
+    Q_PROPERTY(QString label READ label)
+public:
+    enum Mode { Stopped = 0, Running = 1, Maintenance = 5 };
+    Q_ENUM(Mode)
+    Q_INVOKABLE explicit TestMachine(QUaServer *server) : QUaBaseObject(server) {}
+    QUaProperty *serialNumber() const { return childNamed<QUaProperty>(this, "serialNumber"); }
+    QUaBaseDataVariable *speed() const { return childNamed<QUaBaseDataVariable>(this, "speed"); }
+    TestMotor *motor() const { return childNamed<TestMotor>(this, "motor"); }
+    TestGauge *pressure() const { return childNamed<TestGauge>(this, "pressure"); }
+    Mode mode() const
+    {
+        return Mode(childNamed<QUaBaseDataVariable>(this, "mode")->value().toInt());
+    }
+    void setMode(Mode mode) { childNamed<QUaBaseDataVariable>(this, "mode")->setValue(int(mode)); }
+    QString label() const { return QStringLiteral("press"); }
 
-    void writesTellNetworkFromProgram();
-    void refusedProgramWriteChangesNothing();
-    void setValueTypeRules_data();
-    void setValueTypeRules();
-    void setDataTypeConvertsTheValue();
-    void statusAndTimestampsRewriteTheStoredValue();
-    void valueRankChangesAreReported();
-    void accessLevelsGateClients();
-    void enumerationDataTypes();
+    Q_INVOKABLE double scaled(double value, int factor) const { return value * factor; }
+    Q_INVOKABLE Mode switchTo(Mode mode, const QString &reason = QString())
+    {
+        Q_UNUSED(reason)
+        setMode(mode);
+        return this->mode();
+    }
+    Q_INVOKABLE QString joined(const QStringList &parts) const { return parts.join('+'); }
+    Q_INVOKABLE void jam() { throw std::runtime_error("jammed"); }
+    Q_INVOKABLE int tooMany(int a, int b, int c, int d, int e, int f, int g, int h, int i, int j,
+                            int k)
+    {
+        return a + b + c + d + e + f + g + h + i + j + k;
+    }
+};
 
-private:
-    QUaBaseDataVariable *addVariable(const QString &name);
-    QUaNodeId dataTypeSeenByClient(const QUaNode *variable);
-
-    QUaServer *m_server = nullptr;
-    TestClient *m_client = nullptr;
-    QUaFolderObject *m_folder = nullptr;
+// A subclass whose base class has not been registered when it is.
+class TestSpecialMachine : public TestMachine
+{
+    Q_OBJECT
+    Q_PROPERTY(QUaProperty *certificate READ certificate)
+public:
+    Q_INVOKABLE explicit TestSpecialMachine(QUaServer *server) : TestMachine(server) {}
+    QUaProperty *certificate() const { return childNamed<QUaProperty>(this, "certificate"); }
+    Q_INVOKABLE QString certify() { return serialNumber()->value().toString() + "-ok"; }
 };
 
 namespace
 {
 
-const QUaReferenceType kOrganizes{QStringLiteral("Organizes"), QStringLiteral("OrganizedBy")};
 const QUaReferenceType kHasComponent{QStringLiteral("HasComponent"), QStringLiteral("ComponentOf")};
-const QUaReferenceType kHasProperty{QStringLiteral("HasProperty"), QStringLiteral("PropertyOf")};
 const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
 const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
 
 QUaNodeId ns0(quint32 id)
 {
     return QUaNodeId(0, id);
-}
-
-// The reference type by which the source refers to the target, seen by a client.
-QUaNodeId referenceTypeBetween(TestClient &client, const QUaNode *source, const QUaNode *target)
-{
-    for (const TestClient::Reference &ref : client.browse(source->nodeId())) {
-        if (ref.targetId == target->nodeId()) {
-            return ref.referenceTypeId;
-        }
-    }
-    return QUaNodeId();
 }
 
 bool existsInStack(TestClient &client, const QUaNodeId &nodeId)
@@ -82,454 +116,597 @@ bool existsInStack(TestClient &client, const QUaNodeId &nodeId)
     return status == UA_STATUSCODE_GOOD;
 }
 
-} // namespace
+struct CallResult {
+    UA_StatusCode status;
+    QVariantList outputs;
+};
 
-void TestQUaNode::init()
+CallResult callMethod(TestClient &client, const QUaNodeId &objectId, const QUaNodeId &methodId,
+                      const QVariantList &inputs)
 {
-    m_server = new QUaServer;
-    m_server->setPort(freeLoopbackPort());
-    m_server->setNodeManagementAllowed(true); // for the nodes that clients add and delete
-    m_folder = m_server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
-    QVERIFY(m_server->start());
-    m_client = new TestClient;
-    QCOMPARE(m_client->connect(m_server->port()), UA_STATUSCODE_GOOD);
-}
-
-void TestQUaNode::cleanup()
-{
-    delete m_client;
-    delete m_server;
-}
-
-QUaBaseDataVariable *TestQUaNode::addVariable(const QString &name)
-{
-    return m_folder->addBaseDataVariable(QUaQualifiedName(1, name));
-}
-
-QUaNodeId TestQUaNode::dataTypeSeenByClient(const QUaNode *variable)
-{
-    return m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
-}
-
-void TestQUaNode::addedNodesAsClientsSeeThem()
-{
-    QUaBaseObject *object = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
-    QUaBaseDataVariable *variable = object->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
-    QUaProperty *objectProperty = object->addProperty(QUaQualifiedName(1, "Serial"));
-    QUaProperty *variableProperty = variable->addProperty(QUaQualifiedName(1, "Unit"));
-    QVERIFY(object && variable && objectProperty && variableProperty);
-
-    QCOMPARE(referenceTypeBetween(*m_client, m_folder, object), ns0(UA_NS0ID_ORGANIZES));
-    QCOMPARE(referenceTypeBetween(*m_client, object, variable), ns0(UA_NS0ID_HASCOMPONENT));
-    QCOMPARE(referenceTypeBetween(*m_client, object, objectProperty), ns0(UA_NS0ID_HASPROPERTY));
-    QCOMPARE(referenceTypeBetween(*m_client, variable, variableProperty),
-             ns0(UA_NS0ID_HASPROPERTY));
-    QCOMPARE(object->findReferences(kHasProperty), QList<QUaNode *>{objectProperty});
-    QCOMPARE(object->findReferences(kOrganizes, false), QList<QUaNode *>{m_folder});
-
-    QCOMPARE(m_folder->typeDefinitionNodeId(), ns0(UA_NS0ID_FOLDERTYPE));
-    QCOMPARE(object->typeDefinitionNodeId(), ns0(UA_NS0ID_BASEOBJECTTYPE));
-    QCOMPARE(variable->typeDefinitionNodeId(), ns0(UA_NS0ID_BASEDATAVARIABLETYPE));
-    QCOMPARE(objectProperty->typeDefinitionDisplayName(), QStringLiteral("PropertyType"));
-    QCOMPARE(variable->objectName(), QStringLiteral("ns=1;s=Speed"));
-    QCOMPARE(m_server->nodeById(variable->nodeId()), variable);
-    // New variables are read only, and of no particular type.
-    QCOMPARE(m_client->readAttribute(objectProperty->nodeId(), UA_ATTRIBUTEID_ACCESSLEVEL).toUInt(),
-             uint(UA_ACCESSLEVELMASK_READ));
-    QCOMPARE(dataTypeSeenByClient(variable), ns0(UA_NS0ID_BASEDATATYPE));
-
-    // Shown under the browse name until renamed; the browse name stays.
-    QCOMPARE(variable->displayName(), QUaLocalizedText(QString(), QStringLiteral("Speed")));
-    QSignalSpy displayNameChanged(variable, &QUaNode::displayNameChanged);
-    variable->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Line speed")));
-    QCOMPARE(displayNameChanged.count(), 1);
-    QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_DISPLAYNAME)
-                 .value<QUaLocalizedText>()
-                 .text(),
-             QStringLiteral("Line speed"));
-    QCOMPARE(variable->browseName(), QUaQualifiedName(1, "Speed"));
-}
-
-void TestQUaNode::addOperationsRefuseTakenNamesAndIds()
-{
-    QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
-    QUaFolderObject *area =
-        m_folder->addFolderObject(QUaQualifiedName(1, "Area"), QUaNodeId(1, quint32(100)));
-    QVERIFY(area);
-    QCOMPARE(childAdded.count(), 1);
-    QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), area);
-    QCOMPARE(m_folder->browseChild(QUaQualifiedName(1, "Area")), area);
-
-    QVERIFY(!m_folder->addFolderObject(QUaQualifiedName(1, "Area")));
-    QVERIFY(!m_folder->addBaseObject(QUaQualifiedName(1, "Other"), QUaNodeId(1, quint32(100))));
-    QVERIFY(!m_folder->addProperty(QUaQualifiedName(1, "Server"), ns0(UA_NS0ID_SERVER)));
-    QCOMPARE(childAdded.count(), 1);
-    // The same name in another namespace, or under another parent, is free.
-    QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Area")));
-    QVERIFY(area->addFolderObject(QUaQualifiedName(1, "Area")));
-}
-
-void TestQUaNode::deletingAnObjectDeletesItsSubtreeLeavesFirst()
-{
-    QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
-    QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
-    QUaProperty *unit = speed->addProperty(QUaQualifiedName(1, "Unit"));
-    const QList<QUaNodeId> ids{m_folder->nodeId(), line->nodeId(), speed->nodeId(), unit->nodeId()};
-    QStringList order;
-    for (QUaNode *node : QList<QUaNode *>{m_folder, line, speed, unit}) {
-        const QString name = node->browseName().name();
-        connect(node, &QObject::destroyed, this, [&order, name] { order << name; });
-    }
-    delete unit;
-    QVERIFY(!existsInStack(*m_client, ids.at(3)));
-    // The name is free again.
-    QVERIFY(speed->addProperty(QUaQualifiedName(1, "Unit")));
-
-    delete m_folder;
-    QCOMPARE(order, QStringList({"Unit", "Speed", "Line", "Plant"}));
-    QVERIFY(!m_server->objectsFolder()->hasChild(QUaQualifiedName(1, "Plant")));
-    for (const QUaNodeId &id : ids) {
-        QVERIFY(!existsInStack(*m_client, id));
-        QVERIFY(!m_server->nodeById(id));
-    }
-}
-
-void TestQUaNode::clientDeleteNodesDeletesTheObjectLater()
-{
-    QPointer<QUaBaseObject> line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
-    QPointer<QUaBaseDataVariable> speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
-    const QUaNodeId speedId = speed->nodeId();
-    QCOMPARE(m_client->deleteNode(line->nodeId()), UA_STATUSCODE_GOOD);
-    QTRY_VERIFY(line.isNull());
-    QVERIFY(speed.isNull());
-    QVERIFY(!m_folder->hasChild(QUaQualifiedName(1, "Line")));
-    QVERIFY(!existsInStack(*m_client, speedId));
-
-    // A node the client deleted is not deleted again by its object; the id
-    // may already serve a new node, which must stay.
-    const QUaNodeId levelId(1, quint32(900));
-    QPointer<QUaBaseDataVariable> level =
-        m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level"), levelId);
-    QCOMPARE(m_client->deleteNode(levelId), UA_STATUSCODE_GOOD);
-    QUaBaseDataVariable *replacement =
-        m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level2"), levelId);
-    delete level.data(); // if not yet deleted: the object of the old node goes now
-    QCOMPARE(m_server->nodeById(levelId), replacement);
-    QVERIFY(existsInStack(*m_client, levelId));
-}
-
-void TestQUaNode::clientAddedNodesGetObjects()
-{
-    QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
-    QUaNodeId variableId;
-    QCOMPARE(
-        m_client->addVariable(m_folder->nodeId(), QUaQualifiedName(1, "FromClient"), &variableId),
-        UA_STATUSCODE_GOOD);
-    auto *variable = qobject_cast<QUaBaseDataVariable *>(m_server->nodeById(variableId));
-    QVERIFY(variable);
-    QCOMPARE(childAdded.count(), 1);
-    QCOMPARE(m_folder->browseChild(QUaQualifiedName(1, "FromClient")), variable);
-
-    QUaNodeId objectId;
-    QCOMPARE(m_client->addObject(m_folder->nodeId(), QUaNodeId(1, quint32(0)),
-                                 QUaQualifiedName(1, "Cabinet"), ns0(UA_NS0ID_FOLDERTYPE),
-                                 &objectId),
-             UA_STATUSCODE_GOOD);
-    QVERIFY(qobject_cast<QUaFolderObject *>(m_server->nodeById(objectId)));
-
-    // A node under a type node gets no object.
-    QUaNodeId insideType;
-    QCOMPARE(m_client->addVariable(ns0(UA_NS0ID_BASEOBJECTTYPE), QUaQualifiedName(1, "Declared"),
-                                   &insideType),
-             UA_STATUSCODE_GOOD);
-    QVERIFY(!m_server->nodeById(insideType));
-    QCOMPARE(m_client->deleteNode(insideType), UA_STATUSCODE_GOOD);
-}
-
-// The object of a node that a client added under a node without an object,
-// and deleted again, stays without a node: its attribute writes fail unreported.
-void TestQUaNode::refusedAttributeWritesAreNotReported()
-{
-    // The objects folder's object outlives its node, which a client may delete.
-    QUaNode *orphan = m_server->objectsFolder();
-    QCOMPARE(m_client->deleteNode(ns0(UA_NS0ID_OBJECTSFOLDER)), UA_STATUSCODE_GOOD);
-    QSignalSpy displayNameChanged(orphan, &QUaNode::displayNameChanged);
-    QSignalSpy descriptionChanged(orphan, &QUaNode::descriptionChanged);
-    QSignalSpy writeMaskChanged(orphan, &QUaNode::writeMaskChanged);
-    orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
-    orphan->setDescription(QUaLocalizedText(QString(), QStringLiteral("Gone")));
-    orphan->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
-    QCOMPARE(displayNameChanged.count() + descriptionChanged.count() + writeMaskChanged.count(), 0);
-}
-
-void TestQUaNode::referencesAreReportedByBothEnds()
-{
-    QUaBaseObject *pump = m_folder->addBaseObject(QUaQualifiedName(1, "Pump"));
-    QUaBaseObject *tank = m_folder->addBaseObject(QUaQualifiedName(1, "Tank"));
-    QSignalSpy pumpAdded(pump, &QUaNode::referenceAdded);
-    QSignalSpy tankAdded(tank, &QUaNode::referenceAdded);
-    QSignalSpy tankRemoved(tank, &QUaNode::referenceRemoved);
-
-    // Hierarchical references follow the tree and are left alone.
-    pump->addReference(kHasComponent, tank);
-    QCOMPARE(pumpAdded.count(), 0);
-    pump->addReference(kFeeds, tank);
-    pump->addReference(kFeeds, tank);
-    QCOMPARE(pumpAdded.count(), 1);
-    QCOMPARE(pumpAdded.at(0).at(0).value<QUaReferenceType>(), kFeeds);
-    QCOMPARE(pumpAdded.at(0).at(2).toBool(), true);
-    QCOMPARE(tankAdded.count(), 1);
-    QCOMPARE(tankAdded.at(0).at(1).value<QUaNode *>(), pump);
-    QCOMPARE(tankAdded.at(0).at(2).toBool(), false);
-    QCOMPARE(tank->findReferences(kFeeds, false), QList<QUaNode *>{pump});
-    // Clients see the reference, of a new type with the inverse name.
-    const QUaNodeId feedsId = referenceTypeBetween(*m_client, pump, tank);
-    QCOMPARE(m_client->readAttribute(feedsId, UA_ATTRIBUTEID_INVERSENAME)
-                 .value<QUaLocalizedText>()
-                 .text(),
-             QStringLiteral("FedBy"));
-
-    pump->removeReference(kFeeds, tank);
-    pump->removeReference(kFeeds, tank);
-    QCOMPARE(tankRemoved.count(), 1);
-    QCOMPARE(tankRemoved.at(0).at(2).toBool(), false);
-    QVERIFY(pump->findReferences(kFeeds).isEmpty());
-
-    // Each end reports the reference gone when the other end disappears.
-    QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
-    pump->addReference(kFeeds, tank);
-    valve->addReference(kFeeds, pump);
-    QSignalSpy pumpRemoved(pump, &QUaNode::referenceRemoved);
-    delete tank;
-    delete valve;
-    QCOMPARE(pumpRemoved.count(), 2);
-    QCOMPARE(pumpRemoved.at(0).at(2).toBool(), true);
-    QCOMPARE(pumpRemoved.at(1).at(2).toBool(), false);
-    QVERIFY(pump->findReferences(kFeeds).isEmpty());
-    QVERIFY(!m_server->registerReferenceType({QStringLiteral("Other"), QStringLiteral("Inverse")},
-                                             ns0(UA_NS0ID_SERVER)));
-}
-
-void TestQUaNode::writesTellNetworkFromProgram()
-{
-    QUaBaseDataVariable *variable = addVariable("Setpoint");
-    variable->setDataType(QMetaType::Int);
-    variable->setWriteAccess(true);
-    // The gateway connects by signature text.
-    QSignalSpy valueChanged(variable, SIGNAL(valueChanged(const QVariant &, const bool &)));
-    QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
-    QSignalSpy sourceTimeChanged(variable, &QUaBaseVariable::sourceTimestampChanged);
-
-    variable->setValue(7);
-    QCOMPARE(valueChanged.at(0), QVariantList({7, false}));
-    QCOMPARE(statusChanged.at(0).at(1).toBool(), false);
-    QCOMPARE(sourceTimeChanged.count(), 0);
-    variable->setValue(8, QUa::Status::Good, kSourceTime);
-    QCOMPARE(sourceTimeChanged.at(0).at(0).toDateTime(), kSourceTime);
-    QCOMPARE(m_client->readValue(variable->nodeId()), QVariant(8));
-
-    QCOMPARE(m_client->writeValue(variable->nodeId(), 5), UA_STATUSCODE_GOOD);
-    QCOMPARE(valueChanged.count(), 3);
-    QCOMPARE(valueChanged.at(2), QVariantList({5, true}));
-    QCOMPARE(variable->value(), QVariant(5));
-    // The stack checks a client's value against the data type.
-    QVERIFY(m_client->writeValue(variable->nodeId(), QStringLiteral("text")) != UA_STATUSCODE_GOOD);
-    QCOMPARE(valueChanged.count(), 3);
-}
-
-void TestQUaNode::refusedProgramWriteChangesNothing()
-{
-    QUaBaseDataVariable *variable = addVariable("Counter");
-    variable->setValue(1);
-    variable->setValueRank(UA_VALUERANK_SCALAR);
-    variable->setWriteAccess(true);
-    QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
-
-    // The stack refuses an array on a scalar node, of the same or another type.
-    variable->setValue(QVariantList{1, 2});
-    variable->setValue(QVariantList{kSourceTime});
-    QCOMPARE(valueChanged.count(), 0);
-    QCOMPARE(variable->value(), QVariant(1));
-    QCOMPARE(dataTypeSeenByClient(variable), ns0(UA_NS0ID_INT32));
-
-    // The next client write is the network's again.
-    QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
-    QCOMPARE(valueChanged.at(0), QVariantList({2, true}));
-}
-
-// Without an explicit type the value keeps the variable's type when it
-// converts to it, and brings its own (that of its first element) otherwise.
-void TestQUaNode::setValueTypeRules_data()
-{
-    QTest::addColumn<int>("initialType");
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<int>("explicitType");
-    QTest::addColumn<quint32>("dataTypeSeen");
-    QTest::addColumn<QVariant>("stored");
-    const auto row = [](const char *name, int initialType, const QVariant &value, int explicitType,
-                        quint32 dataTypeSeen, const QVariant &stored) {
-        QTest::newRow(name) << initialType << value << explicitType << dataTypeSeen << stored;
-    };
-    const int none = QMetaType::UnknownType;
-    const int untyped = QMetaType::QVariant;
-    const int toInt = QMetaType::Int;
-    row("text to Int", toInt, QVariant("12"), none, UA_NS0ID_INT32, 12);
-    row("list to Int", toInt, QVariantList{"3", 4.0}, none, UA_NS0ID_INT32, QVariantList{3, 4});
-    row("untyped takes Int", untyped, 5, none, UA_NS0ID_INT32, 5);
-    row("time replaces Int", toInt, kSourceTime, none, UA_NS0ID_DATETIME, kSourceTime);
-    row("explicit alias", untyped, 5, QMetaType::LongLong, UA_NS0ID_INT64, qlonglong(5));
-    row("list of doubles", untyped, QVariantList{1.5, 2.5}, none, UA_NS0ID_DOUBLE,
-        QVariantList{1.5, 2.5});
-    row("empty list keeps type", QMetaType::Double, QVariantList(), none, UA_NS0ID_DOUBLE,
-        QVariant());
-}
-
-void TestQUaNode::setValueTypeRules()
-{
-    QFETCH(int, initialType);
-    QFETCH(QVariant, value);
-    QFETCH(int, explicitType);
-    QFETCH(quint32, dataTypeSeen);
-    QFETCH(QVariant, stored);
-    QUaBaseDataVariable *variable = addVariable("Value");
-    variable->setDataType(QMetaType::Type(initialType));
-    variable->setValue(value, QUa::Status::Good, QDateTime(), QDateTime(),
-                       QMetaType::Type(explicitType));
-    QCOMPARE(dataTypeSeenByClient(variable), ns0(dataTypeSeen));
-    // The variable's own record of its type agrees with the stack.
-    QCOMPARE(QUaNodeId(QUaValueConverter::uaNodeIdFromQtType(variable->dataType())),
-             ns0(dataTypeSeen));
-    const bool isList = stored.userType() == QMetaType::QVariantList;
-    QCOMPARE(isList ? QVariant(variable->value().value<QVariantList>()) : variable->value(),
-             stored);
-}
-
-void TestQUaNode::setDataTypeConvertsTheValue()
-{
-    QUaBaseDataVariable *variable = addVariable("Ratio");
-    variable->setValue(QStringLiteral("2.5"));
-    QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
-
-    variable->setDataType(QMetaType::Double);
-    QCOMPARE(dataTypeSeenByClient(variable), ns0(UA_NS0ID_DOUBLE));
-    QCOMPARE(variable->value(), QVariant(2.5));
-    QCOMPARE(valueChanged.at(0), QVariantList({2.5, false}));
-    variable->setDataType(QMetaType::Double);
-    QCOMPARE(valueChanged.count(), 1); // nothing written for the same type
-    variable->setProperty("dataType", QVariant::fromValue(QUaDataType(QMetaType::QDateTime)));
-    QCOMPARE(dataTypeSeenByClient(variable), ns0(UA_NS0ID_DATETIME));
-}
-
-void TestQUaNode::statusAndTimestampsRewriteTheStoredValue()
-{
-    QUaBaseDataVariable *variable = addVariable("Pressure");
-    variable->setValue(3.5, QUa::Status::Good, kSourceTime);
-    QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
-    QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
-
-    variable->setStatusCode(QUa::Status::BadDeviceFailure);
-    QCOMPARE(variable->value(), QVariant(3.5));
-    QCOMPARE(variable->sourceTimestamp(), kSourceTime);
-    QCOMPARE(statusChanged.at(0).at(0).value<QUaStatusCode>(), QUa::Status::BadDeviceFailure);
-    QCOMPARE(statusChanged.at(0).at(1).toBool(), false); // the program wrote, not a client
-    QCOMPARE(valueChanged.at(0).at(1).toBool(), false);
-    UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
-    m_client->readValue(variable->nodeId(), &readStatus);
-    QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));
-
-    variable->setSourceTimestamp(kSourceTime.addSecs(60));
-    QCOMPARE(variable->sourceTimestamp(), kSourceTime.addSecs(60));
-    QCOMPARE(variable->statusCode(), QUa::Status::BadDeviceFailure);
-    QCOMPARE(variable->value(), QVariant(3.5));
-}
-
-// Reported once per real change; a rank the stored value does not fit is refused.
-void TestQUaNode::valueRankChangesAreReported()
-{
-    QUaBaseDataVariable *variable = addVariable("Samples");
-    variable->setValue(QVariantList{1, 2});
-    QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
-    variable->setValueRank(UA_VALUERANK_SCALAR);
-    QCOMPARE(rankChanged.count(), 0);
-    QCOMPARE(variable->valueRank(), qint32(UA_VALUERANK_ANY));
-
-    variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
-    variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
-    QCOMPARE(rankChanged.count(), 1);
-    QCOMPARE(rankChanged.at(0).at(0).toInt(), UA_VALUERANK_ONE_DIMENSION);
-    QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_VALUERANK).toInt(),
-             UA_VALUERANK_ONE_DIMENSION);
-}
-
-void TestQUaNode::accessLevelsGateClients()
-{
-    QUaBaseDataVariable *variable = addVariable("Mode");
-    variable->setValue(1);
-    QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_BADNOTWRITABLE);
-    variable->setWriteAccess(true);
-    QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_ACCESSLEVEL).toUInt(), 3u);
-    QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
-
-    variable->setReadAccess(false);
-    QCOMPARE(variable->accessLevel(), quint8(UA_ACCESSLEVELMASK_WRITE));
-    UA_StatusCode status = UA_STATUSCODE_GOOD;
-    m_client->readValue(variable->nodeId(), &status);
-    QCOMPARE(status, UA_STATUSCODE_BADNOTREADABLE);
-}
-
-void TestQUaNode::enumerationDataTypes()
-{
-    const QMetaEnum status = QMetaEnum::fromType<QUa::Status>();
-    m_server->registerEnum(status);
-    m_server->registerEnum(status);
-    const QUaNodeId enumTypeId(1, "QUa::Status");
-    int typeNodes = 0;
-    for (const TestClient::Reference &ref : m_client->browse(ns0(UA_NS0ID_ENUMERATION))) {
-        typeNodes += ref.targetId == enumTypeId ? 1 : 0;
-    }
-    QCOMPARE(typeNodes, 1);
-    QUaNodeId enumValuesId;
-    for (const TestClient::Reference &ref : m_client->browse(enumTypeId)) {
-        enumValuesId = ref.browseName.name() == "EnumValues" ? ref.targetId : enumValuesId;
-    }
-    const QVariantList entries = m_client->call([enumValuesId](UA_Client *client) {
-        UA_Variant value;
-        UA_Variant_init(&value);
-        UA_NodeId id = enumValuesId;
-        UA_Client_readValueAttribute(client, id, &value);
-        QVariantList result;
-        const auto *values = static_cast<const UA_EnumValueType *>(value.data);
-        for (size_t i = 0; value.type == &UA_TYPES[UA_TYPES_ENUMVALUETYPE] && i < value.arrayLength;
-             ++i) {
-            result << qint64(values[i].value)
-                   << QUaValueConverter::toQString(values[i].displayName.text);
+    return client.call([objectId, methodId, inputs](UA_Client *c) {
+        std::vector<UA_Variant> input;
+        for (const QVariant &value : inputs) {
+            input.push_back(QUaValueConverter::toUaVariant(value));
         }
-        UA_NodeId_clear(&id);
-        UA_Variant_clear(&value);
+        UA_NodeId object = objectId;
+        UA_NodeId method = methodId;
+        size_t outputSize = 0;
+        UA_Variant *output = nullptr;
+        CallResult result{
+            UA_Client_call(c, object, method, input.size(), input.data(), &outputSize, &output),
+            {}};
+        for (size_t i = 0; i < outputSize; ++i) {
+            result.outputs.append(QUaValueConverter::toQVariant(output[i]));
+        }
+        UA_Array_delete(output, outputSize, &UA_TYPES[UA_TYPES_VARIANT]);
+        for (UA_Variant &variant : input) {
+            UA_Variant_clear(&variant);
+        }
+        UA_NodeId_clear(&object);
+        UA_NodeId_clear(&method);
         return result;
     });
-    QCOMPARE(entries.count(), 2 * status.keyCount());
-    QCOMPARE(entries.mid(0, 2), QVariantList({qint64(-2147483647 - 1), QStringLiteral("Bad")}));
-    QCOMPARE(entries.mid(14, 2), QVariantList({qint64(0), QStringLiteral("Good")}));
-
-    QUaBaseDataVariable *variable = addVariable("Quality");
-    variable->setValue(QStringLiteral("x"));
-    QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
-    QVERIFY(!variable->setDataTypeEnum(QStringLiteral("QUa::Unknown")));
-    QCOMPARE(valueChanged.count(), 0);
-    QVERIFY(variable->setDataTypeEnum(QStringLiteral("QUa::Status")));
-    QCOMPARE(dataTypeSeenByClient(variable), enumTypeId);
-    QCOMPARE(variable->value(), QVariant(0));
-    // Clients write enumeration values as integers.
-    variable->setWriteAccess(true);
-    QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
-    QCOMPARE(valueChanged.last(), QVariantList({2, true}));
-
-    // Registered on first use.
-    QUaBaseDataVariable *level = addVariable("LogLevel");
-    level->setDataTypeEnum(QMetaEnum::fromType<QUa::LogLevel>());
-    QCOMPARE(dataTypeSeenByClient(level), QUaNodeId(1, "QUa::LogLevel"));
 }
+
+} // namespace
+
+class TestQUaNode : public QObject
+{
+    Q_OBJECT
+
+    QUaServer *m_server = nullptr;
+    TestClient *m_client = nullptr;
+    QUaFolderObject *m_folder = nullptr;
+
+    QUaBaseDataVariable *addVariable(const char *name)
+    {
+        return m_folder->addBaseDataVariable(QUaQualifiedName(1, name));
+    }
+    QUaNodeId dataTypeSeen(const QUaNodeId &nodeId)
+    {
+        return m_client->readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
+    }
+    // The forward references from the node to targets of the browse name (or
+    // of the reference type) that a client sees.
+    QList<TestClient::Reference> named(const QUaNodeId &nodeId, const QString &name,
+                                       const QUaNodeId &referenceTypeId = QUaNodeId())
+    {
+        QList<TestClient::Reference> found;
+        for (const TestClient::Reference &ref : m_client->browse(nodeId)) {
+            if (ref.browseName.name() == name || ref.referenceTypeId == referenceTypeId) {
+                found.append(ref);
+            }
+        }
+        return found;
+    }
+    QUaNodeId child(const QUaNodeId &nodeId, const QString &name)
+    {
+        return named(nodeId, name).value(0).targetId;
+    }
+    QUaNodeId child(const QUaNode *node, const QString &name)
+    {
+        return child(node->nodeId(), name);
+    }
+    QUaNodeId referenced(const QUaNodeId &nodeId, quint32 referenceTypeId)
+    {
+        return named(nodeId, QString(), ns0(referenceTypeId)).value(0).targetId;
+    }
+    QUaNodeId referenceTypeTo(const QUaNode *source, const QUaNode *node)
+    {
+        return named(source->nodeId(), node->browseName().name()).value(0).referenceTypeId;
+    }
+
+private slots:
+    void init()
+    {
+        m_server = new QUaServer;
+        m_server->setPort(freeLoopbackPort());
+        m_server->setNodeManagementAllowed(true); // for the nodes that clients add and delete
+        m_folder = m_server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
+        QVERIFY(m_server->start());
+        m_client = new TestClient;
+        QCOMPARE(m_client->connect(m_server->port()), UA_STATUSCODE_GOOD);
+    }
+
+    void cleanup()
+    {
+        delete m_client;
+        delete m_server;
+    }
+
+    void addedNodesAsClientsSeeThem()
+    {
+        QUaBaseObject *object = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
+        QUaBaseDataVariable *variable = object->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
+        QUaProperty *objectProperty = object->addProperty(QUaQualifiedName(1, "Serial"));
+        QUaProperty *variableProperty = variable->addProperty(QUaQualifiedName(1, "Unit"));
+        QCOMPARE(referenceTypeTo(m_folder, object), ns0(UA_NS0ID_ORGANIZES));
+        QCOMPARE(referenceTypeTo(object, variable), ns0(UA_NS0ID_HASCOMPONENT));
+        QCOMPARE(referenceTypeTo(object, objectProperty), ns0(UA_NS0ID_HASPROPERTY));
+        QCOMPARE(referenceTypeTo(variable, variableProperty), ns0(UA_NS0ID_HASPROPERTY));
+        QCOMPARE(referenced(objectProperty->nodeId(), UA_NS0ID_HASTYPEDEFINITION),
+                 ns0(UA_NS0ID_PROPERTYTYPE));
+        // New variables are read only, and of no particular type.
+        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_ACCESSLEVEL).toUInt(),
+                 uint(UA_ACCESSLEVELMASK_READ));
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_BASEDATATYPE));
+
+        QSignalSpy displayNameChanged(variable, &QUaNode::displayNameChanged);
+        variable->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Line speed")));
+        QCOMPARE(displayNameChanged.count(), 1);
+        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_DISPLAYNAME)
+                     .value<QUaLocalizedText>()
+                     .text(),
+                 QStringLiteral("Line speed"));
+    }
+
+    void addOperationsRefuseTakenNamesAndIds()
+    {
+        QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
+        QUaFolderObject *area =
+            m_folder->addFolderObject(QUaQualifiedName(1, "Area"), QUaNodeId(1, quint32(100)));
+        QCOMPARE(childAdded.count(), 1);
+        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), area);
+        QVERIFY(!m_folder->addFolderObject(QUaQualifiedName(1, "Area")));
+        QVERIFY(!m_folder->addBaseObject(QUaQualifiedName(1, "Other"), QUaNodeId(1, quint32(100))));
+        QVERIFY(!m_folder->addProperty(QUaQualifiedName(1, "Server"), ns0(UA_NS0ID_SERVER)));
+        QCOMPARE(childAdded.count(), 1);
+        // The same name in another namespace, or under another parent, is free.
+        QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Area")));
+        QVERIFY(area->addFolderObject(QUaQualifiedName(1, "Area")));
+    }
+
+    void deletingAnObjectDeletesItsSubtreeLeavesFirst()
+    {
+        QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
+        QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
+        QUaProperty *unit = speed->addProperty(QUaQualifiedName(1, "Unit"));
+        const QList<QUaNodeId> ids{m_folder->nodeId(), line->nodeId(), speed->nodeId(),
+                                   unit->nodeId()};
+        QStringList order;
+        for (QUaNode *node : QList<QUaNode *>{m_folder, line, speed, unit}) {
+            const QString name = node->browseName().name();
+            connect(node, &QObject::destroyed, this, [&order, name] { order << name; });
+        }
+        delete unit;
+        QVERIFY(!existsInStack(*m_client, ids.at(3)));
+        QVERIFY(speed->addProperty(QUaQualifiedName(1, "Unit"))); // the name is free again
+
+        delete m_folder;
+        QCOMPARE(order, QStringList({"Unit", "Speed", "Line", "Plant"}));
+        QVERIFY(!m_server->objectsFolder()->hasChild(QUaQualifiedName(1, "Plant")));
+        for (const QUaNodeId &id : ids) {
+            QVERIFY(!existsInStack(*m_client, id));
+            QVERIFY(!m_server->nodeById(id));
+        }
+    }
+
+    void clientDeleteNodesDeletesTheObjectLater()
+    {
+        QPointer<TestMachine> line = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Line"));
+        QPointer<QUaProperty> ratedPower = line->motor()->ratedPower();
+        const QUaNodeId ratedPowerId = ratedPower->nodeId();
+        QCOMPARE(m_client->deleteNode(line->nodeId()), UA_STATUSCODE_GOOD);
+        QTRY_VERIFY(line.isNull());
+        QVERIFY(ratedPower.isNull());
+        QVERIFY(!m_folder->hasChild(QUaQualifiedName(1, "Line")));
+        QVERIFY(!existsInStack(*m_client, ratedPowerId));
+
+        // A node the client deleted is not deleted again by its object; the id
+        // may already serve a new node, which must stay.
+        const QUaNodeId levelId(1, quint32(900));
+        QPointer<QUaBaseDataVariable> level =
+            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level"), levelId);
+        QCOMPARE(m_client->deleteNode(levelId), UA_STATUSCODE_GOOD);
+        QUaBaseDataVariable *replacement =
+            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level2"), levelId);
+        delete level.data(); // if not yet deleted: the object of the old node goes now
+        QCOMPARE(m_server->nodeById(levelId), replacement);
+        QVERIFY(existsInStack(*m_client, levelId));
+    }
+
+    // The objects folder's object outlives its node, which a client may
+    // delete: its attribute writes then fail unreported.
+    void refusedAttributeWritesAreNotReported()
+    {
+        QUaNode *orphan = m_server->objectsFolder();
+        QCOMPARE(m_client->deleteNode(ns0(UA_NS0ID_OBJECTSFOLDER)), UA_STATUSCODE_GOOD);
+        QSignalSpy displayNameChanged(orphan, &QUaNode::displayNameChanged);
+        QSignalSpy descriptionChanged(orphan, &QUaNode::descriptionChanged);
+        QSignalSpy writeMaskChanged(orphan, &QUaNode::writeMaskChanged);
+        orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
+        orphan->setDescription(QUaLocalizedText(QString(), QStringLiteral("Gone")));
+        orphan->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
+        QCOMPARE(displayNameChanged.count() + descriptionChanged.count() + writeMaskChanged.count(),
+                 0);
+    }
+
+    void referencesAreReportedByBothEnds()
+    {
+        QUaBaseObject *pump = m_folder->addBaseObject(QUaQualifiedName(1, "Pump"));
+        QUaBaseObject *tank = m_folder->addBaseObject(QUaQualifiedName(1, "Tank"));
+        QSignalSpy pumpAdded(pump, &QUaNode::referenceAdded);
+        QSignalSpy tankAdded(tank, &QUaNode::referenceAdded);
+        QSignalSpy tankRemoved(tank, &QUaNode::referenceRemoved);
+
+        // Hierarchical references follow the tree and are left alone.
+        pump->addReference(kHasComponent, tank);
+        QCOMPARE(pumpAdded.count(), 0);
+        pump->addReference(kFeeds, tank);
+        pump->addReference(kFeeds, tank);
+        QCOMPARE(pumpAdded.count(), 1);
+        QCOMPARE(pumpAdded.at(0).at(0).value<QUaReferenceType>(), kFeeds);
+        QCOMPARE(pumpAdded.at(0).at(2).toBool(), true);
+        QCOMPARE(tankAdded.count(), 1);
+        QCOMPARE(tankAdded.at(0).at(1).value<QUaNode *>(), pump);
+        QCOMPARE(tankAdded.at(0).at(2).toBool(), false);
+        QCOMPARE(tank->findReferences(kFeeds, false), QList<QUaNode *>{pump});
+        QVERIFY(!referenceTypeTo(pump, tank).isNull()); // clients see it
+
+        pump->removeReference(kFeeds, tank);
+        pump->removeReference(kFeeds, tank);
+        QCOMPARE(tankRemoved.count(), 1);
+        QCOMPARE(tankRemoved.at(0).at(2).toBool(), false);
+        QVERIFY(pump->findReferences(kFeeds).isEmpty());
+
+        // Each end reports the reference gone when the other end disappears.
+        QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
+        pump->addReference(kFeeds, tank);
+        valve->addReference(kFeeds, pump);
+        QSignalSpy pumpRemoved(pump, &QUaNode::referenceRemoved);
+        delete tank;
+        delete valve;
+        QCOMPARE(pumpRemoved.count(), 2);
+        QCOMPARE(pumpRemoved.at(0).at(2).toBool(), true);
+        QCOMPARE(pumpRemoved.at(1).at(2).toBool(), false);
+        QVERIFY(pump->findReferences(kFeeds).isEmpty());
+        // A reference type cannot take a node id in use.
+        QVERIFY(!m_server->registerReferenceType(
+            {QStringLiteral("Other"), QStringLiteral("Inverse")}, ns0(UA_NS0ID_SERVER)));
+    }
+
+    void writesTellNetworkFromProgram()
+    {
+        QUaBaseDataVariable *variable = addVariable("Setpoint");
+        variable->setDataType(QMetaType::Int);
+        variable->setWriteAccess(true);
+        // The gateway connects by signature text.
+        QSignalSpy valueChanged(variable, SIGNAL(valueChanged(const QVariant &, const bool &)));
+        QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
+
+        variable->setValue(7);
+        QCOMPARE(valueChanged.at(0), QVariantList({7, false}));
+        QCOMPARE(statusChanged.at(0).at(1).toBool(), false);
+        variable->setValue(8, QUa::Status::Good, kSourceTime);
+        QCOMPARE(m_client->readValue(variable->nodeId()), QVariant(8));
+
+        // A status of its own keeps the value and the time.
+        variable->setStatusCode(QUa::Status::BadDeviceFailure);
+        QCOMPARE(statusChanged.last().at(0).value<QUaStatusCode>(), QUa::Status::BadDeviceFailure);
+        QCOMPARE(statusChanged.last().at(1).toBool(), false);
+        QCOMPARE(valueChanged.last(), QVariantList({8, false}));
+        QCOMPARE(variable->sourceTimestamp(), kSourceTime);
+        variable->setSourceTimestamp(kSourceTime.addSecs(60));
+        QCOMPARE(variable->statusCode(), QUa::Status::BadDeviceFailure);
+        UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
+        QCOMPARE(m_client->readValue(variable->nodeId(), &readStatus), QVariant(8));
+        QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));
+
+        const int programWrites = valueChanged.count();
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 5), UA_STATUSCODE_GOOD);
+        QCOMPARE(valueChanged.count(), programWrites + 1);
+        QCOMPARE(valueChanged.last(), QVariantList({5, true}));
+        QCOMPARE(variable->value(), QVariant(5));
+        // The stack checks a client's value against the data type.
+        QVERIFY(m_client->writeValue(variable->nodeId(), QStringLiteral("x")) !=
+                UA_STATUSCODE_GOOD);
+        QCOMPARE(valueChanged.count(), programWrites + 1);
+    }
+
+    void refusedProgramWriteChangesNothing()
+    {
+        QUaBaseDataVariable *variable = addVariable("Counter");
+        variable->setValue(1);
+        variable->setValueRank(UA_VALUERANK_SCALAR);
+        variable->setWriteAccess(true);
+        QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
+
+        // The stack refuses an array on a scalar node, of the same or another type.
+        variable->setValue(QVariantList{1, 2});
+        variable->setValue(QVariantList{kSourceTime});
+        QCOMPARE(valueChanged.count(), 0);
+        QCOMPARE(variable->value(), QVariant(1));
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_INT32));
+        // The next client write is the network's again.
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
+        QCOMPARE(valueChanged.at(0), QVariantList({2, true}));
+    }
+
+    // Without an explicit type the value keeps the variable's type when it
+    // converts to it, and brings its own (that of its first element) otherwise.
+    void setValueTypeRules_data()
+    {
+        QTest::addColumn<int>("initialType");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("explicitType");
+        QTest::addColumn<quint32>("dataTypeSeen");
+        QTest::addColumn<QVariant>("stored");
+        const auto row = [](const char *name, int initialType, const QVariant &value,
+                            int explicitType, quint32 dataTypeSeen, const QVariant &stored) {
+            QTest::newRow(name) << initialType << value << explicitType << dataTypeSeen << stored;
+        };
+        const int none = QMetaType::UnknownType;
+        const int untyped = QMetaType::QVariant;
+        const int toInt = QMetaType::Int;
+        row("text to Int", toInt, QVariant("12"), none, UA_NS0ID_INT32, 12);
+        row("list to Int", toInt, QVariantList{"3", 4.0}, none, UA_NS0ID_INT32, QVariantList{3, 4});
+        row("untyped takes Int", untyped, 5, none, UA_NS0ID_INT32, 5);
+        row("time replaces Int", toInt, kSourceTime, none, UA_NS0ID_DATETIME, kSourceTime);
+        row("explicit alias", untyped, 5, QMetaType::LongLong, UA_NS0ID_INT64, qlonglong(5));
+        row("list of doubles", untyped, QVariantList{1.5, 2.5}, none, UA_NS0ID_DOUBLE,
+            QVariantList{1.5, 2.5});
+        row("empty list keeps type", QMetaType::Double, QVariantList(), none, UA_NS0ID_DOUBLE,
+            QVariant());
+    }
+
+    void setValueTypeRules()
+    {
+        QFETCH(int, initialType);
+        QFETCH(QVariant, value);
+        QFETCH(int, explicitType);
+        QFETCH(quint32, dataTypeSeen);
+        QFETCH(QVariant, stored);
+        QUaBaseDataVariable *variable = addVariable("Value");
+        variable->setDataType(QMetaType::Type(initialType));
+        variable->setValue(value, QUa::Status::Good, QDateTime(), QDateTime(),
+                           QMetaType::Type(explicitType));
+        QCOMPARE(this->dataTypeSeen(variable->nodeId()), ns0(dataTypeSeen));
+        // The variable's own record of its type agrees with the stack.
+        QCOMPARE(QUaNodeId(QUaValueConverter::uaNodeIdFromQtType(variable->dataType())),
+                 ns0(dataTypeSeen));
+        const bool isList = stored.userType() == QMetaType::QVariantList;
+        QCOMPARE(isList ? QVariant(variable->value().value<QVariantList>()) : variable->value(),
+                 stored);
+    }
+
+    void setDataTypeConvertsTheValue()
+    {
+        QUaBaseDataVariable *variable = addVariable("Ratio");
+        variable->setValue(QStringLiteral("2.5"));
+        QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
+        variable->setDataType(QMetaType::Double);
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_DOUBLE));
+        QCOMPARE(valueChanged.at(0), QVariantList({2.5, false}));
+        variable->setDataType(QMetaType::Double);
+        QCOMPARE(valueChanged.count(), 1); // nothing written for the same type
+        variable->setProperty("dataType", QVariant::fromValue(QUaDataType(QMetaType::QDateTime)));
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_DATETIME));
+    }
+
+    // Reported once per real change; a rank the stored value does not fit is refused.
+    void valueRankChangesAreReported()
+    {
+        QUaBaseDataVariable *variable = addVariable("Samples");
+        variable->setValue(QVariantList{1, 2});
+        QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
+        variable->setValueRank(UA_VALUERANK_SCALAR);
+        QCOMPARE(rankChanged.count(), 0);
+        QCOMPARE(variable->valueRank(), qint32(UA_VALUERANK_ANY));
+        variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
+        variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
+        QCOMPARE(rankChanged.count(), 1);
+        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_VALUERANK).toInt(),
+                 UA_VALUERANK_ONE_DIMENSION);
+    }
+
+    void accessLevelsGateClients()
+    {
+        QUaBaseDataVariable *variable = addVariable("Mode");
+        variable->setValue(1);
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_BADNOTWRITABLE);
+        variable->setWriteAccess(true);
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
+        variable->setReadAccess(false);
+        UA_StatusCode status = UA_STATUSCODE_GOOD;
+        m_client->readValue(variable->nodeId(), &status);
+        QCOMPARE(status, UA_STATUSCODE_BADNOTREADABLE);
+    }
+
+    void enumerationDataTypes()
+    {
+        m_server->registerEnum(QMetaEnum::fromType<QUa::Status>());
+        m_server->registerEnum(QMetaEnum::fromType<QUa::Status>());
+        const QUaNodeId enumTypeId(1, "QUa::Status");
+        QCOMPARE(named(ns0(UA_NS0ID_ENUMERATION), "QUa::Status").count(), 1);
+        QVERIFY(!child(enumTypeId, "EnumValues").isNull());
+
+        QUaBaseDataVariable *variable = addVariable("Quality");
+        variable->setValue(QStringLiteral("x"));
+        QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
+        QVERIFY(!variable->setDataTypeEnum(QStringLiteral("QUa::Unknown")));
+        QCOMPARE(valueChanged.count(), 0);
+        QVERIFY(variable->setDataTypeEnum(QStringLiteral("QUa::Status")));
+        QCOMPARE(dataTypeSeen(variable->nodeId()), enumTypeId);
+        QCOMPARE(variable->value(), QVariant(0));
+        // Clients write enumeration values as integers.
+        variable->setWriteAccess(true);
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
+        QCOMPARE(valueChanged.last(), QVariantList({2, true}));
+
+        // Registered on first use.
+        QUaBaseDataVariable *level = addVariable("LogLevel");
+        level->setDataTypeEnum(QMetaEnum::fromType<QUa::LogLevel>());
+        QCOMPARE(dataTypeSeen(level->nodeId()), QUaNodeId(1, "QUa::LogLevel"));
+    }
+
+    void typesFollowTheClassTree()
+    {
+        const QUaNodeId baseObjectType = ns0(UA_NS0ID_BASEOBJECTTYPE);
+        // A type node id in use refuses the registration.
+        m_server->registerType(TestMotor::staticMetaObject, ns0(UA_NS0ID_SERVER));
+        QVERIFY(child(baseObjectType, "TestMotor").isNull());
+        const QUaNodeId motorType(1, QStringLiteral("MotorType"));
+        m_server->registerType(TestMotor::staticMetaObject, motorType);
+        QCOMPARE(child(baseObjectType, "TestMotor"), motorType);
+
+        // The base class is not registered yet: it goes first, and once.
+        m_server->registerType(TestSpecialMachine::staticMetaObject);
+        m_server->registerType(TestSpecialMachine::staticMetaObject);
+        m_server->registerType(TestMachine::staticMetaObject);
+        QCOMPARE(named(baseObjectType, "TestMachine").count(), 1);
+        const QUaNodeId machineType = child(baseObjectType, "TestMachine");
+        QCOMPARE(named(machineType, "TestSpecialMachine").count(), 1);
+
+        // Node properties are mandatory children, with the node's type; a
+        // variable class is a variable type.
+        const QUaNodeId gaugeType = child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge");
+        const QList<QPair<QString, QUaNodeId>> children{
+            {"serialNumber", ns0(UA_NS0ID_PROPERTYTYPE)},
+            {"speed", ns0(UA_NS0ID_BASEDATAVARIABLETYPE)},
+            {"mode", ns0(UA_NS0ID_BASEDATAVARIABLETYPE)},
+            {"motor", motorType},
+            {"pressure", gaugeType}};
+        for (const auto &expected : children) {
+            const TestClient::Reference ref = named(machineType, expected.first).value(0);
+            QCOMPARE(ref.referenceTypeId,
+                     ns0(expected.first == "serialNumber" ? UA_NS0ID_HASPROPERTY
+                                                          : UA_NS0ID_HASCOMPONENT));
+            QCOMPARE(referenced(ref.targetId, UA_NS0ID_HASTYPEDEFINITION), expected.second);
+            QCOMPARE(referenced(ref.targetId, UA_NS0ID_HASMODELLINGRULE),
+                     ns0(UA_NS0ID_MODELLINGRULE_MANDATORY));
+            QVERIFY(!m_server->nodeById(ref.targetId)); // declarations have no objects
+        }
+        QVERIFY(child(machineType, "label").isNull());
+        const QUaNodeId modeType = dataTypeSeen(child(machineType, "mode"));
+        QCOMPARE(m_client->readAttribute(modeType, UA_ATTRIBUTEID_BROWSENAME)
+                     .value<QUaQualifiedName>()
+                     .name(),
+                 QStringLiteral("TestMachine::Mode"));
+
+        // Invokable methods are method children (the stack checks calls against
+        // their declared arguments); a default argument makes no second method
+        // node, more than ten parameters make none.
+        QCOMPARE(named(machineType, "switchTo").count(), 1);
+        QVERIFY(child(machineType, "tooMany").isNull());
+    }
+
+    void instancesBindChildrenToProperties()
+    {
+        auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
+        for (QUaNode *node : QList<QUaNode *>{machine->serialNumber(), machine->speed(),
+                                              machine->motor(), machine->pressure()}) {
+            QVERIFY(node);
+            QCOMPARE(node->nodeId(), child(machine, node->browseName().name()));
+        }
+        QVERIFY(machine->motor()->ratedPower());
+        QVERIFY(machine->pressure()->unit());
+        // The enumeration property reads and writes its child.
+        machine->setMode(TestMachine::Maintenance);
+        QCOMPARE(machine->mode(), TestMachine::Maintenance);
+        QCOMPARE(m_client->readValue(child(machine, "mode")).toInt(), 5);
+        // Instances of a subclass get the children of both classes.
+        auto *special = machine->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
+        QVERIFY(special->certificate() && special->serialNumber() &&
+                special->motor()->ratedPower());
+    }
+
+    // Nodes that clients add get objects of their type's class and are
+    // announced; those under type nodes are declarations and get none.
+    void clientAddedNodesGetObjects()
+    {
+        QUaSignaler *signaler = m_server->newInstanceSignaler(TestMachine::staticMetaObject);
+        QSignalSpy newInstance(signaler, &QUaSignaler::signalNewInstance);
+        QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
+
+        QUaNodeId variableId;
+        QCOMPARE(m_client->addVariable(m_folder->nodeId(), QUaQualifiedName(1, "FromClient"),
+                                       &variableId),
+                 UA_STATUSCODE_GOOD);
+        auto *variable = qobject_cast<QUaBaseDataVariable *>(m_server->nodeById(variableId));
+        QVERIFY(variable);
+        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), variable);
+
+        auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
+        QCOMPARE(newInstance.count(), 1);
+        QCOMPARE(newInstance.at(0).at(0).value<QUaNode *>(), machine);
+        QUaNodeId pressId;
+        QCOMPARE(m_client->addObject(m_folder->nodeId(), QUaNodeId(1, QStringLiteral("Client")),
+                                     QUaQualifiedName(1, "Client"), machine->typeDefinitionNodeId(),
+                                     &pressId),
+                 UA_STATUSCODE_GOOD);
+        auto *clientMachine = qobject_cast<TestMachine *>(m_server->nodeById(pressId));
+        QVERIFY(clientMachine && clientMachine->motor()->ratedPower());
+        QCOMPARE(childAdded.last().at(0).value<QUaNode *>(), clientMachine);
+        QCOMPARE(newInstance.count(), 2);
+        QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), clientMachine);
+        QCOMPARE(callMethod(*m_client, pressId, child(pressId, "scaled"), {3.0, 3}).outputs,
+                 QVariantList{9.0});
+        // Instances of subtypes and of other types are not announced here.
+        QVERIFY(m_folder->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special")));
+        QCOMPARE(newInstance.count(), 2);
+
+        QUaNodeId insideType;
+        QCOMPARE(m_client->addVariable(ns0(UA_NS0ID_BASEOBJECTTYPE),
+                                       QUaQualifiedName(1, "Declared"), &insideType),
+                 UA_STATUSCODE_GOOD);
+        QVERIFY(!m_server->nodeById(insideType));
+    }
+
+    void clientCallsMethods_data()
+    {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("inputs");
+        QTest::addColumn<quint32>("status");
+        QTest::addColumn<QVariantList>("outputs");
+        const auto row = [](const char *name, const char *object, const char *method,
+                            const QVariantList &inputs, quint32 status,
+                            const QVariantList &outputs) {
+            QTest::newRow(name) << object << method << inputs << status << outputs;
+        };
+        const quint32 good = UA_STATUSCODE_GOOD;
+        row("scalars", "Press", "scaled", {2.5, 4}, good, {10.0});
+        row("enumeration", "Press", "switchTo", {int(TestMachine::Running), "now"}, good,
+            {int(TestMachine::Running)});
+        row("string list", "Press", "joined", {QStringList{"a", "b"}}, good, {"a+b"});
+        row("subclass's own", "Special", "certify", {}, good, {"SN-7-ok"});
+        row("base class's", "Special", "scaled", {1.5, 2}, good, {3.0});
+        row("throws", "Press", "jam", {}, UA_STATUSCODE_BADINTERNALERROR, {});
+        row("declared type", "Press", "scaled", {"x", 4}, UA_STATUSCODE_BADINVALIDARGUMENT, {});
+        row("too few", "Press", "scaled", {2.5}, UA_STATUSCODE_BADARGUMENTSMISSING, {});
+        row("too many", "Press", "scaled", {2.5, 4, 1}, UA_STATUSCODE_BADTOOMANYARGUMENTS, {});
+        row("object of another class", "Other", "scaled", {2.5, 4}, UA_STATUSCODE_BADMETHODINVALID,
+            {});
+    }
+
+    void clientCallsMethods()
+    {
+        QFETCH(QString, object);
+        QFETCH(QString, method);
+        QFETCH(QVariantList, inputs);
+        QFETCH(quint32, status);
+        QFETCH(QVariantList, outputs);
+        auto *press = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
+        auto *special = m_folder->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
+        special->serialNumber()->setValue(QStringLiteral("SN-7"));
+        // An object of another class that a client made refer to the method.
+        QUaBaseObject *other = m_folder->addBaseObject(QUaQualifiedName(1, "Other"));
+        const QUaNodeId scaled = child(press, "scaled");
+        QCOMPARE(m_client->addReference(other->nodeId(), ns0(UA_NS0ID_HASCOMPONENT), scaled,
+                                        UA_NODECLASS_METHOD),
+                 UA_STATUSCODE_GOOD);
+
+        const QUaNodeId objectId = m_folder->browseChild(QUaQualifiedName(1, object))->nodeId();
+        const QUaNodeId methodId = object == "Other" ? scaled : child(objectId, method);
+        const CallResult result = callMethod(*m_client, objectId, methodId, inputs);
+        QCOMPARE(result.status, UA_StatusCode(status));
+        QCOMPARE(result.outputs, outputs);
+        if (method == "switchTo") {
+            QCOMPARE(press->mode(), TestMachine::Running);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestQUaNode)
 #include "tst_quanode.moc"
