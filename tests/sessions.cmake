@@ -4,4 +4,4 @@
 # rights.
 gateway_add_test(tst_quasessions
   SOURCES tst_quasessions.cpp
-  LIBS quaserver LABELS integration)
+  LIBS quaserver LABELS integration server)
