@@ -37,8 +37,8 @@ struct TagRow {
 using TagRows = QVector<TagRow>;
 using TagRowIds = QVector<qint64>;
 
+// The vectors are meta-types through their elements; declaring the aliases
+// themselves would give QVector<qint64> a second, conflicting declaration.
 Q_DECLARE_METATYPE(TagRow)
-Q_DECLARE_METATYPE(TagRows)
-Q_DECLARE_METATYPE(TagRowIds)
 
 #endif // TAGROW_H

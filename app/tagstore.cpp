@@ -132,9 +132,9 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
       m_firstLoadTimer(new QTimer(this)), m_notifyTimer(new QTimer(this)),
       m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this))
 {
-    qRegisterMetaType<TagRows>();
-    qRegisterMetaType<TagRowIds>();
-    qRegisterMetaType<StoredValues>();
+    qRegisterMetaType<TagRows>("TagRows");
+    qRegisterMetaType<TagRowIds>("TagRowIds");
+    qRegisterMetaType<StoredValues>("StoredValues");
     m_firstLoadTimer->setSingleShot(true);
     m_firstLoadTimer->setInterval(kFirstLoadDelayMs);
     connect(m_firstLoadTimer, &QTimer::timeout, this, &TagStore::firstLoad);

@@ -25,7 +25,7 @@ struct StoredValue {
     int rowCount = 0;
 };
 using StoredValues = QVector<StoredValue>;
-Q_DECLARE_METATYPE(StoredValues)
+Q_DECLARE_METATYPE(StoredValue)
 
 // The tags table and everything SQL, on a thread of its own with its own
 // connection. The gateway core and the window talk to it only through queued
