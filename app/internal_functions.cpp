@@ -745,15 +745,18 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
 
 void cInternalFunctions::slot_SQL_valuesStored(const StoredValues &values)
 {
-    const QString function = QStringLiteral(
-        "void cInternalFunctions::writeTagToSql(QString, const QVariant&, const bool&)");
-    for (const StoredValue &stored : values) {
-        const QString line = QStringLiteral("Changed Tag[") + stored.key + QStringLiteral("]=") +
-                             loggedValue(stored.text) + QStringLiteral(" (OPC)");
-        for (int row = 0; row < stored.rowCount; ++row)
-            CORE_LOG_AS(function, "info", line);
-    }
-    emit sql_updated();
+    m_storedQueue += values;
+    workInSlices();
+}
+
+void cInternalFunctions::logStoredValue(const StoredValue &stored)
+{
+    const QString line = QStringLiteral("Changed Tag[") + stored.key + QStringLiteral("]=") +
+                         loggedValue(stored.text) + QStringLiteral(" (OPC)");
+    for (int row = 0; row < stored.rowCount; ++row)
+        CORE_LOG_AS(QStringLiteral("void cInternalFunctions::writeTagToSql(QString, const "
+                                   "QVariant&, const bool&)"),
+                    "info", line);
 }
 
 // The database's answer is reported once and the value dropped; the tag keeps
@@ -840,22 +843,36 @@ void cInternalFunctions::editCell(qint64 id, int column, const QString &text)
 void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows)
 {
     m_rowQueue += rows;
-    if (!m_rowTimer.isActive()) {
-        m_sinceProgress.start();
-        m_rowTimer.start();
-    }
+    workInSlices();
 }
 
-// Turns queued rows into tags for a few milliseconds at a time, so the window
-// and the clients are served between slices; a long load reports its progress.
+void cInternalFunctions::workInSlices()
+{
+    if (m_rowTimer.isActive())
+        return;
+    m_sinceProgress.start();
+    m_rowTimer.start();
+}
+
+// Logs stored values and turns queued rows into tags for a few milliseconds at
+// a time, so the window and the clients are served between slices; a long load
+// reports its progress.
 void cInternalFunctions::loadQueuedRows()
 {
     constexpr int kSliceMs = 8;
     constexpr int kProgressIntervalMs = 1000;
     QElapsedTimer slice;
     slice.start();
+    while (m_storedNext < m_storedQueue.size() && !slice.hasExpired(kSliceMs))
+        logStoredValue(m_storedQueue.at(m_storedNext++));
+    if (m_storedNext == m_storedQueue.size()) {
+        m_storedQueue.clear();
+        m_storedNext = 0;
+    }
     while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(kSliceMs))
         loadTagRow(m_rowQueue.at(m_rowQueueNext++));
+    if (!m_storedQueue.isEmpty())
+        return;
     if (m_rowQueueNext < m_rowQueue.size()) {
         if (m_sinceProgress.hasExpired(kProgressIntervalMs)) {
             m_sinceProgress.restart();

@@ -98,12 +98,14 @@ private:
     QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
     // Set when a tag's object went: null entries are swept at the next lookup.
     bool m_tagsDestroyed = false;
-    // The store and its thread; rows it reported wait here and are turned
-    // into tags a slice at a time, so large loads never stall the window.
+    // The store and its thread; rows and stored values it reported wait here
+    // and are handled a slice at a time, so large loads never stall the window.
     TagStore *m_store = nullptr;
     std::unique_ptr<QThread> m_storeThread;
     TagRows m_rowQueue;
     int m_rowQueueNext = 0;
+    StoredValues m_storedQueue;
+    int m_storedNext = 0;
     QTimer m_rowTimer;
     QElapsedTimer m_sinceProgress;
 
@@ -136,7 +138,9 @@ private:
     void startStore();
     void stopStore();
     void runDeveloperStatement(const QString &statement);
+    void workInSlices();
     void loadQueuedRows();
+    void logStoredValue(const StoredValue &stored);
 };
 
 #endif // INTERNAL_FUNCTIONS_H
