@@ -863,14 +863,16 @@ void cInternalFunctions::loadQueuedRows()
     constexpr int kProgressIntervalMs = 1000;
     QElapsedTimer slice;
     slice.start();
+    // Rows change what clients see: they get at least half of every slice.
+    const int rowsMs = m_storedNext < m_storedQueue.size() ? kSliceMs / 2 : kSliceMs;
+    while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(rowsMs))
+        loadTagRow(m_rowQueue.at(m_rowQueueNext++));
     while (m_storedNext < m_storedQueue.size() && !slice.hasExpired(kSliceMs))
         logStoredValue(m_storedQueue.at(m_storedNext++));
     if (m_storedNext == m_storedQueue.size()) {
         m_storedQueue.clear();
         m_storedNext = 0;
     }
-    while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(kSliceMs))
-        loadTagRow(m_rowQueue.at(m_rowQueueNext++));
     if (!m_storedQueue.isEmpty())
         return;
     if (m_rowQueueNext < m_rowQueue.size()) {
