@@ -1,5 +1,7 @@
 #include "tagstore.h"
 
+#include "notifytriggers.h"
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QSqlError>
@@ -36,35 +38,6 @@ const char kPostgresOptions[] = "connect_timeout=5;keepalives=1;keepalives_idle=
 const char kPostgresSession[] = "SET statement_timeout = 10000; SET client_min_messages = warning";
 const char kSqliteOptions[] = "QSQLITE_BUSY_TIMEOUT=1000";
 const char kOdbcOptions[] = "SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=10";
-
-const char *const kNotificationChannels[] = {"insert_tags_notf", "update_tags_notf",
-                                             "delete_tags_notf"};
-
-// Row-level triggers announce every insert, update and delete; they replace
-// rules of the same names, which would evaluate column defaults a second time
-// and so announce ids the rows never got.
-struct NotifyTrigger {
-    const char *channel;
-    const char *name;
-    const char *event;
-    const char *payload;
-};
-const NotifyTrigger kNotifyTriggers[] = {
-    {"insert_tags_notf", "some_notify_rule1", "INSERT", "NEW.id::text"},
-    {"update_tags_notf", "some_notify_rule2", "UPDATE", "NEW.id::text"},
-    {"delete_tags_notf", "some_notify_rule3", "DELETE", "'deleted'::text"},
-};
-
-QString notifyTriggerStatements(const NotifyTrigger &trigger, const QString &table)
-{
-    const QString function = QStringLiteral("gateway_%1").arg(QLatin1String(trigger.channel));
-    return QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
-                          "$$BEGIN PERFORM pg_notify('%2'::text, %3); RETURN NULL; END$$; "
-                          "DROP RULE IF EXISTS %4 ON %5; DROP TRIGGER IF EXISTS %4 ON %5; "
-                          "CREATE TRIGGER %4 AFTER %6 ON %5 FOR EACH ROW EXECUTE FUNCTION %1();")
-        .arg(function, QLatin1String(trigger.channel), QLatin1String(trigger.payload),
-             QLatin1String(trigger.name), table, QLatin1String(trigger.event));
-}
 
 // ODBC reads ';' as the end of a value and braces as quotes, so a value holding
 // any of them is wrapped in braces with its closing braces doubled; plain values
@@ -220,8 +193,8 @@ void TagStore::prepareConnection()
 {
     if (m_type == QLatin1String("POSTGRESQL"))
         exec(QLatin1String(kPostgresSession));
-    for (const char *channel : kNotificationChannels)
-        m_db.driver()->subscribeToNotification(QLatin1String(channel));
+    for (const NotifyTrigger &trigger : kNotifyTriggers)
+        m_db.driver()->subscribeToNotification(QLatin1String(trigger.channel));
 }
 
 // The first open: the configured tables, the notifications, the rows.
@@ -265,7 +238,7 @@ void TagStore::createTables()
 void TagStore::createNotifyTriggers(const QString &tableName)
 {
     for (const NotifyTrigger &trigger : kNotifyTriggers) {
-        if (!exec(notifyTriggerStatements(trigger, tableName)).isActive())
+        if (!exec(notifyTriggerStatement(trigger, tableName)).isActive())
             log(QStringLiteral("critical"),
                 QStringLiteral("InitSQL %1 - ERROR!").arg(QLatin1String(trigger.channel)),
                 kInitSqlFunction);

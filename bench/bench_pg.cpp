@@ -1,4 +1,5 @@
 #include "bench_pg.h"
+#include "notifytriggers.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -31,18 +32,6 @@ constexpr Column kColumns[] = {
 };
 
 constexpr int kRowPollMs = 20;
-
-struct NotifyTrigger {
-    const char *name;
-    const char *event;
-    const char *channel;
-    const char *payload;
-};
-constexpr NotifyTrigger kTriggers[] = {
-    {"some_notify_rule1", "INSERT", "insert_tags_notf", "NEW.id::text"},
-    {"some_notify_rule2", "UPDATE", "update_tags_notf", "NEW.id::text"},
-    {"some_notify_rule3", "DELETE", "delete_tags_notf", "'deleted'::text"},
-};
 
 bool execute(QSqlDatabase &db, const QString &statement, QString *error)
 {
@@ -130,23 +119,12 @@ bool insertRows(QSqlDatabase &db, int first, int count, QString *error)
     return execute(db, insert, error);
 }
 
+// The gateway's own triggers, so raw C waits for the notifications it hears.
 bool installNotifyTriggers(QSqlDatabase &db, QString *error)
 {
-    for (const NotifyTrigger &trigger : kTriggers) {
-        const QString function = QStringLiteral("gateway_%1").arg(trigger.channel);
-        const QString createFunction =
-            QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
-                           "$$BEGIN PERFORM pg_notify('%2'::text, %3); RETURN NULL; END$$")
-                .arg(function, trigger.channel, trigger.payload);
-        const QString dropTrigger =
-            QStringLiteral("DROP TRIGGER IF EXISTS %1 ON tags").arg(trigger.name);
-        const QString createTrigger =
-            QStringLiteral("CREATE TRIGGER %1 AFTER %2 ON tags FOR EACH ROW EXECUTE FUNCTION %3()")
-                .arg(trigger.name, trigger.event, function);
-        if (!execute(db, createFunction, error) || !execute(db, dropTrigger, error) ||
-            !execute(db, createTrigger, error)) {
+    for (const NotifyTrigger &trigger : kNotifyTriggers) {
+        if (!execute(db, notifyTriggerStatement(trigger, QStringLiteral("tags")), error))
             return false;
-        }
     }
     return true;
 }
