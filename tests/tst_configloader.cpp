@@ -1,22 +1,11 @@
 // The gateway core's configuration loader, log sink and error dialog.
-#include "internal_functions.h"
+#include "support/gatewayfixture.h"
 #include "support/messageboxcatcher.h"
-#include "support/settingsdir.h"
 
-#include <QPlainTextEdit>
 #include <QTextBlock>
-#include <QtTest>
 
 namespace
 {
-
-QStringList g_messages;
-
-void captureMessages(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
-    g_messages << QString::fromLatin1(names[type]) + QLatin1Char('|') + text;
-}
 
 void writeValidFiles(const QByteArray &settings = R"({"opcua_port": 4840,
     "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
@@ -43,8 +32,8 @@ class TestConfigLoader : public QObject
 private slots:
     void init()
     {
-        g_messages.clear();
-        qInstallMessageHandler(captureMessages);
+        ConsoleCapture::install();
+        ConsoleCapture::take();
     }
     void cleanup() { qInstallMessageHandler(nullptr); }
 
@@ -61,64 +50,57 @@ private slots:
         QCOMPARE(core.m_tagConfig["Folder"].toObject()["Name"].toString(), QString("MainFolder"));
     }
 
-    void missingFilesGiveOneDialogEachInOrder()
+    // Each faulty file gives one dialog, in file order, and the other files still load.
+    void faultyFilesAreReported_data()
     {
-        TestSettings::clear();
-        MessageBoxCatcher catcher;
-        bool ok = true;
-        cInternalFunctions core(nullptr, &ok);
-        QVERIFY(!ok);
-        QCOMPARE(catcher.boxes.size(), 3);
-        const QStringList names = {"settings.json", "sql.json", "tags.json"};
-        for (int i = 0; i < 3; ++i) {
-            const QString path = TestSettings::folder() + '/' + names[i];
-            QCOMPARE(catcher.boxes[i].title, QStringLiteral("Внимание! Не найден JSON-файл!"));
-            QCOMPARE(catcher.boxes[i].informativeText, path);
-            QVERIFY(g_messages.contains("critical|Critical error: File <" + path + "> not found!"));
-        }
-    }
-
-    // One faulty file gives one dialog, and the other files still load.
-    void faultyFileIsReported_data()
-    {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("files");
         QTest::addColumn<QByteArray>("content"); // null: no such file
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("message");
         const QString malformed = QStringLiteral("Внимание! Ошибка в JSON-файле!");
-        QTest::newRow("missing") << "sql.json" << QByteArray()
-                                 << QStringLiteral("Внимание! Не найден JSON-файл!")
-                                 << "not found!";
-        QTest::newRow("top-level array")
-            << "tags.json" << QByteArray("[1,2]") << malformed << "JSON Document is not an object!";
+        const QString missing = QStringLiteral("Внимание! Не найден JSON-файл!");
+        QTest::newRow("all missing") << QStringList{"settings.json", "sql.json", "tags.json"}
+                                     << QByteArray() << missing << "not found!";
+        QTest::newRow("one missing")
+            << QStringList{"sql.json"} << QByteArray() << missing << "not found!";
+        QTest::newRow("top-level array") << QStringList{"tags.json"} << QByteArray("[1,2]")
+                                         << malformed << "JSON Document is not an object!";
         QTest::newRow("empty file")
-            << "tags.json" << QByteArray("") << malformed << "Invalid JSON...!";
-        QTest::newRow("broken text")
-            << "tags.json" << QByteArray("{\"a\": ") << malformed << "Invalid JSON...!";
+            << QStringList{"tags.json"} << QByteArray("") << malformed << "Invalid JSON...!";
+        QTest::newRow("broken text") << QStringList{"tags.json"} << QByteArray("{\"a\": ")
+                                     << malformed << "Invalid JSON...!";
     }
-    void faultyFileIsReported()
+    void faultyFilesAreReported()
     {
-        QFETCH(QString, file);
+        QFETCH(QStringList, files);
         QFETCH(QByteArray, content);
         QFETCH(QString, title);
         QFETCH(QString, message);
         writeValidFiles();
-        const QString path = TestSettings::folder() + '/' + file;
-        if (content.isNull())
-            QFile::remove(path);
-        else
-            TestSettings::write(file, content);
+        for (const QString &file : files) {
+            if (content.isNull())
+                QFile::remove(TestSettings::folder() + '/' + file);
+            else
+                TestSettings::write(file, content);
+        }
         MessageBoxCatcher catcher;
         bool ok = true;
         cInternalFunctions core(nullptr, &ok);
         QVERIFY(!ok);
-        QCOMPARE(catcher.boxes.size(), 1);
-        QCOMPARE(catcher.boxes[0].title, title);
-        QCOMPARE(catcher.boxes[0].informativeText, path);
-        QCOMPARE(g_messages.filter("critical|Critical error: ").filter(message).size(), 1);
-        QCOMPARE(core.m_settings["opcua_port"].toInt(), 4840);
-        QCOMPARE(core.m_sqlConfig.contains("sql_enable"), file != "sql.json");
-        QCOMPARE(core.m_tagConfig.contains("PreloadTags"), file != "tags.json");
+        QCOMPARE(catcher.boxes.size(), files.size());
+        const QStringList console = ConsoleCapture::take();
+        for (int i = 0; i < files.size(); ++i) {
+            const QString path = TestSettings::folder() + '/' + files[i];
+            QCOMPARE(catcher.boxes[i].title, title);
+            QCOMPARE(catcher.boxes[i].informativeText, path);
+            if (content.isNull())
+                QVERIFY(
+                    console.contains("critical Critical error: File <" + path + "> not found!"));
+        }
+        QCOMPARE(console.filter("critical Critical error: ").filter(message).size(), files.size());
+        QCOMPARE(core.m_settings.contains("opcua_port"), !files.contains("settings.json"));
+        QCOMPARE(core.m_sqlConfig.contains("sql_enable"), !files.contains("sql.json"));
+        QCOMPARE(core.m_tagConfig.contains("PreloadTags"), !files.contains("tags.json"));
     }
 
     // Debug lines stay off the pane, a level in another case off the console.
@@ -128,21 +110,22 @@ private slots:
         QPlainTextEdit pane;
         bool ok = false;
         cInternalFunctions core(&pane, &ok);
-        g_messages.clear();
+        ConsoleCapture::take();
         for (const char *level : {"debug", "info", "warning", "critical", "Debug"})
             core.writeLog("internal_functions.cpp", 40, "void f()", level,
                           QLatin1String("text ") + level);
 
         // The console: one quoted item a line; warnings and criticals name their origin.
         const QStringList levels = {"debug", "info", "warning", "critical"};
-        QCOMPARE(g_messages.size(), levels.size());
+        const QStringList console = ConsoleCapture::take();
+        QCOMPARE(console.size(), levels.size());
         for (int i = 0; i < levels.size(); ++i)
             QVERIFY2(
-                matches(g_messages[i],
-                        QStringLiteral("^%1\\|\"%2text %1%3\"$")
+                matches(console[i],
+                        QStringLiteral("^%1 \"%2text %1%3\"$")
                             .arg(levels[i], kStamp,
                                  i < 2 ? "" : R"( \(internal_functions\.cpp, 40, void f\(\)\))")),
-                qPrintable(g_messages[i]));
+                qPrintable(console[i]));
 
         const QStringList shown = {"info", "warning", "critical", "Debug"};
         const QList<QColor> colours = {Qt::black, Qt::darkBlue, Qt::red, Qt::black};
@@ -162,11 +145,11 @@ private slots:
         QPlainTextEdit pane;
         bool ok = false;
         cInternalFunctions core(&pane, &ok);
-        g_messages.clear();
+        ConsoleCapture::take();
         core.writeLog("internal_functions.cpp", 1, "f", "critical", "to the pane only");
         core.m_settings = QJsonObject();
         core.writeLog("internal_functions.cpp", 2, "f", "critical", "nowhere");
-        QVERIFY(g_messages.isEmpty());
+        QVERIFY(ConsoleCapture::take().isEmpty());
         QCOMPARE(pane.document()->blockCount(), 1);
         QVERIFY(pane.toPlainText().endsWith("to the pane only"));
         cInternalFunctions withoutPane(nullptr, &ok);
