@@ -3,11 +3,10 @@
 
 // The gateway core started as the window starts it (OPC UA, SQL, the window's
 // model over the tags table, ready), a client subscription that collects the
-// values a client is sent, and the tags table's definition.
+// values a client is sent, and the tags table with its configuration.
 #include "mysqltablemodelresult.h"
 #include "quavalueconverter.h"
 #include "support/gatewayfixture.h"
-#include "support/tagstable.h"
 #include "tagstore.h"
 
 #include <open62541/client_subscriptions.h>
@@ -19,9 +18,18 @@
 namespace SyncFixture
 {
 
+// The "Tables" entry of sql.json as the default configuration declares it.
 inline QJsonArray tagsTables()
 {
-    return QJsonArray{TestTables::tagsTable()};
+    return {QJsonDocument::fromJson(R"({"TableName": "tags", "PrimaryKey": "id", "Columns": [
+        {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
+        {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]})")
+                .object()};
 }
 
 // The same table as the gateway would create it.
@@ -29,9 +37,16 @@ const char kCreateTags[] = "CREATE TABLE tags (id INTEGER NOT NULL, number TEXT,
                            "value TEXT, type TEXT, description TEXT, format TEXT, "
                            "PRIMARY KEY (id))";
 
-const quint32 kTagsObjectId = 64001;
+inline QJsonObject sqliteConfig(const QString &localPath, const QJsonArray &tables = tagsTables())
+{
+    return {{"sql_enable", true},
+            {"database_type", "SQLLITE"},
+            {"database_name", "store"},
+            {"database_localpath", localPath},
+            {"Tables", tables}};
+}
 
-// The folders only: every tag comes from SQL.
+// The folders only: every tag comes from SQL, unless file tags are given.
 inline QByteArray tagsFile(const QString &fileTags = QString())
 {
     const QString preload = fileTags.isEmpty() ? "false" : "true";
@@ -40,6 +55,19 @@ inline QByteArray tagsFile(const QString &fileTags = QString())
         "PreloadTags": %1, "Tags": [%2]})")
         .arg(preload, fileTags)
         .toUtf8();
+}
+
+// A settings folder for a gateway serving anonymous clients on this port.
+inline void writeSettings(quint16 port, const QJsonObject &sqlConfig, const QByteArray &tagsJson)
+{
+    TestSettings::clear();
+    TestSettings::write("settings.json",
+                        QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
+                            "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
+                            .arg(port)
+                            .toUtf8());
+    TestSettings::write("sql.json", jsonText(sqlConfig));
+    TestSettings::write("tags.json", tagsJson);
 }
 
 inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
@@ -54,6 +82,15 @@ inline QString storedValue(const QSqlDatabase &db, int id)
 {
     QSqlQuery query = exec(db, QStringLiteral("SELECT value FROM tags WHERE id = %1").arg(id));
     return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
+}
+
+// The texts of one column of the model, top to bottom.
+inline QStringList columnTexts(const QAbstractItemModel &model, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts << model.index(row, column).data().toString();
+    return texts;
 }
 
 } // namespace SyncFixture
@@ -137,16 +174,7 @@ struct SyncGateway {
                          const QByteArray &tagsJson = SyncFixture::tagsFile())
         : port(freeLoopbackPort())
     {
-        TestSettings::clear();
-        TestSettings::write(
-            "settings.json",
-            QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
-                                "Console": {"OutputEnable": true},
-                                "Window": {"OutputEnable": true}})")
-                .arg(port)
-                .toUtf8());
-        TestSettings::write("sql.json", jsonText(sqlConfig));
-        TestSettings::write("tags.json", tagsJson);
+        SyncFixture::writeSettings(port, sqlConfig, tagsJson);
         bool loaded = false;
         core = std::make_unique<cInternalFunctions>(&pane, &loaded);
         core->InitOPC();
@@ -157,10 +185,9 @@ struct SyncGateway {
             QObject::connect(store, &TagStore::rowsRemoved, &model,
                              &MySqlTableModelResult::removeRowsById);
         }
-        model.sort(1);
+        model.sort(kNumberColumn);
         core->m_ready = true;
     }
-    ~SyncGateway() { core.reset(); }
 
     QStringList log() const { return paneLines(pane); }
     int logCount(const QString &containing) const { return log().filter(containing).count(); }
