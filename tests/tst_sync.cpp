@@ -1,10 +1,7 @@
-// The tag sync on every database the gateway speaks, with real clients over
-// loopback: SQLite files, the ODBC path (the SQLite ODBC driver standing in for
-// SQL Server) and a PostgreSQL cluster of this test's own, which is also
-// stopped and started under the gateway. Opening and the configured tables,
-// the first load, client writes, SQL changes found by polling or notified, row
-// texts, the developer statements, and databases that are locked, refuse a
-// write, go away, come up late or stall.
+// The tag sync with real clients over loopback on SQLite files, on the ODBC
+// path (the SQLite ODBC driver standing in for SQL Server) and on a PostgreSQL
+// cluster of this test's own, which is also stopped and started under the
+// gateway to see the sync through lost, late and stalled databases.
 #include "support/syncfixture.h"
 
 #include <QProcess>
@@ -147,11 +144,9 @@ private slots:
     void clientWritesLandInEveryRowOfTheirKeyWithoutEcho();
     void rowTextsBecomeValuesOnlyWhenExact();
     void developerStatementsReportOnDebugOutput();
-    void lockedDatabaseDelaysTheWriteWithoutStallingTheServer();
-    void refusedWriteIsReportedOnceAndDropped();
+    void refusedWriteIsDroppedAndALockOnlyDelaysTheNext();
     void lostConnectionIsSurvived_data();
     void lostConnectionIsSurvived();
-    void databaseStartedAfterTheGateway();
     void stalledDatabaseKeepsTheServerAnswering();
 
 private:
@@ -232,16 +227,12 @@ void TestSync::seed(int backend, const QStringList &rows)
     }
     if (backend == Odbc) {
         QVERIFY2(!qEnvironmentVariableIsEmpty("GATEWAY_TEST_ODBC"),
-                 "GATEWAY_TEST_ODBC is not set: scripts/test.sh registers an ODBC driver as "
-                 "\"SQL Server\"");
-        m_config = {{"sql_enable", true},
-                    {"database_type", "MSSQL"},
-                    {"database_name", m_file},
-                    {"database_path", "localhost"},
-                    {"Tables", tagsTables()}};
+                 "GATEWAY_TEST_ODBC is not set: scripts/test.sh registers the ODBC driver");
+        m_config["database_type"] = "MSSQL";
+        m_config["database_name"] = m_file;
+        m_config["database_path"] = "localhost";
     }
-    if (!rows.isEmpty())
-        exec(m_writer, "INSERT INTO tags VALUES " + rows.join(", "));
+    exec(m_writer, "INSERT INTO tags VALUES " + rows.join(", "));
 }
 
 void TestSync::start(const QByteArray &tagsJson)
@@ -275,18 +266,26 @@ void TestSync::unopenedDatabaseLeavesTheGatewayInert_data()
     QTest::newRow("type spelled SQLite") << "database_type" << QJsonValue("SQLite") << notOpen;
     QTest::newRow("file in a missing folder")
         << "database_localpath" << QJsonValue("/no/such/folder/store.db") << notOpen;
+    QTest::newRow("PostgreSQL started later") << QString() << QJsonValue() << notOpen;
 }
 
 // The OPC UA side serves alone; a database that may still appear is tried
-// again without a line per attempt.
+// again without a line per attempt, and a PostgreSQL server started later is
+// found then.
 void TestSync::unopenedDatabaseLeavesTheGatewayInert()
 {
     QFETCH(QString, entry);
     QFETCH(QJsonValue, value);
     QFETCH(QString, line);
-    QJsonObject config = sqliteConfig("/store.db");
-    config[entry] = value;
-    SyncGateway gateway(config, kPumpFileTag);
+    m_config = sqliteConfig("/store.db");
+    if (entry.isEmpty()) {
+        seed(Postgres, kThreeTags);
+        m_writer.close();
+        QVERIFY(runClusterScript("pause", m_cluster));
+    } else {
+        m_config[entry] = value;
+    }
+    SyncGateway gateway(m_config, kPumpFileTag);
     QTRY_VERIFY(!gateway.log().isEmpty());
     QTest::qWait(1500);
     QCOMPARE(gateway.log().filter("InitSQL"), QStringList{line});
@@ -294,6 +293,11 @@ void TestSync::unopenedDatabaseLeavesTheGatewayInert()
     QCOMPARE(client.connect(gateway.port), UA_STATUSCODE_GOOD);
     QCOMPARE(client.writeValue(QUaNodeId(0, "Pump1"), 3), UA_STATUSCODE_GOOD);
     QVERIFY(!QFile::exists(appFile("/store.db")));
+    if (!entry.isEmpty())
+        return;
+    QVERIFY(runClusterScript("resume", m_cluster));
+    QTRY_COMPARE_WITH_TIMEOUT(gateway.tagNames(), (QStringList{"Pump1", "Pump2", "Level"}), 10000);
+    QCOMPARE(gateway.log().filter("InitSQL"), (QStringList{line, kOk}));
 }
 
 void TestSync::tablesGetTheirExactTextAndTriggersAreRefused()
@@ -374,10 +378,9 @@ void TestSync::firstLoadComesTwoSecondsAfterTheStart()
     }
     QTRY_COMPARE(m_gateway->tagNames(), (QStringList{"Pump1", "Level", "Mode"}));
     QVERIFY(sinceStart.elapsed() >= 2000);
-    QCOMPARE(m_gateway->tagValue("Pump1"), QVariant(4));
+    QCOMPARE(m_client->readValue(QUaNodeId(0, "Pump1")), QVariant(4));
     const QVariant level(backend == Postgres ? 2.5 : 1.5);
     QCOMPARE(m_client->readValue(QUaNodeId(0, "Level")), level);
-    QCOMPARE(m_gateway->logCount("SQL TAG"), 2);
     QCOMPARE(m_gateway->logCount("ERROR Conversion Type for TAG: Texty"), 1);
     QTRY_COMPARE(m_gateway->logCount("(OPC)"), 4);
     QVERIFY(m_client->readAttribute(QUaNodeId(0, "Mode"), UA_ATTRIBUTEID_ACCESSLEVEL).toUInt() &
@@ -427,7 +430,6 @@ void TestSync::sqlChangesReachSubscribedClients()
     QCOMPARE(debugLines("OPC Changed"),
              QStringList{"OPC Changed: TagName= Level, Value= 6, networkChange=0"});
     QCOMPARE(m_gateway->shown(1, kValueColumn), QStringLiteral("6"));
-    QCOMPARE(m_gateway->tagValue("Pump1"), QVariant(5));
     exec(m_writer, "UPDATE tags SET value = '6' WHERE id = 1");
     exec(m_writer, "UPDATE tags SET format = 'Double' WHERE id = 1");
     QTRY_COMPARE(m_gateway->shown(1, kFormatColumn), QStringLiteral("Double"));
@@ -490,7 +492,7 @@ void TestSync::clientWritesLandInEveryRowOfTheirKeyWithoutEcho()
     QTRY_COMPARE(stored(4), QStringLiteral("30"));
     QTRY_COMPARE(stored(3), QStringLiteral("130"));
     settle();
-    QCOMPARE(m_gateway->tagValue("Level"), QVariant(130));
+    QCOMPARE(m_client->readValue(QUaNodeId(0, "Level")), QVariant(130));
     QCOMPARE(m_gateway->logCount("(SQL)"), 0);
 }
 
@@ -506,7 +508,6 @@ void TestSync::rowTextsBecomeValuesOnlyWhenExact()
     };
     const QList<Case> cases = {
         {"Int32", " 12 ", 12, "7.0"},
-        {"Int32", "-5", -5, "abc"},
         {"Int32", "7", 7, ""},
         {"Byte", "255", 255, "256"},
         {"UInt32", "4294967295", 4294967295u, "-1"},
@@ -552,7 +553,6 @@ void TestSync::rowTextsBecomeValuesOnlyWhenExact()
     QCOMPARE(dataTypeOf(*m_client, QUaNodeId(0, "Fresh")), QUaNodeId(0, UA_NS0ID_INT32));
     exec(m_writer, "UPDATE tags SET value = '4' WHERE id = 100");
     QTRY_COMPARE(m_client->readValue(QUaNodeId(0, "Fresh"), &status), QVariant(4));
-    QCOMPARE(status, UA_STATUSCODE_GOOD);
     QCOMPARE(m_gateway->log().filter("(SQL)"),
              QStringList{"[info] Changed Tag[Fresh]=4, Format=Int32 (SQL)"});
 }
@@ -586,27 +586,11 @@ void TestSync::developerStatementsReportOnDebugOutput()
     QCOMPARE(m_gateway->tagNames(), (QStringList{"tag1", "tag2"}));
 }
 
-// Another connection holds the file locked for seconds: the server keeps
-// answering, the write waits and lands once the lock is gone, and the log says
-// once that the database was unavailable and once that it is back.
-void TestSync::lockedDatabaseDelaysTheWriteWithoutStallingTheServer()
-{
-    seed(SQLite, {row(1, "Pump1", "0", "Int32")});
-    start(kPumpFileTag);
-    QSqlQuery lock(m_writer);
-    QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
-    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 7), UA_STATUSCODE_GOOD);
-    readsStayFast(3000, 7);
-    QTRY_COMPARE(m_gateway->logCount("SQL database unavailable: database is locked"), 1);
-    QVERIFY(lock.exec("COMMIT"));
-
-    QTRY_COMPARE_WITH_TIMEOUT(stored(1), QStringLiteral("7"), 10000);
-    QTRY_COMPARE(m_gateway->logCount("[info] SQL database available again"), 1);
-    QCOMPARE(m_gateway->logCount("SQL database unavailable"), 1);
-    QCOMPARE(m_gateway->log().filter("(OPC)"), QStringList{"[info] Changed Tag[Pump1]=7 (OPC)"});
-}
-
-void TestSync::refusedWriteIsReportedOnceAndDropped()
+// A write the database refuses is reported once and dropped, and the next one
+// lands. Then another connection holds the file locked for seconds: the server
+// keeps answering, the write waits and lands once the lock is gone, and the
+// log says once that the database was unavailable and once that it is back.
+void TestSync::refusedWriteIsDroppedAndALockOnlyDelaysTheNext()
 {
     seed(SQLite, {row(1, "Pump1", "5", "Int32")});
     start(kPumpFileTag);
@@ -621,12 +605,22 @@ void TestSync::refusedWriteIsReportedOnceAndDropped()
     QCOMPARE(m_client->readValue(QUaNodeId(0, "Pump1")), QVariant(13));
     QCOMPARE(stored(1), QStringLiteral("5"));
     QCOMPARE(m_gateway->shown(1, kValueColumn), QStringLiteral("5"));
-
     QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 8), UA_STATUSCODE_GOOD);
     QTRY_COMPARE(stored(1), QStringLiteral("8"));
     QTRY_COMPARE(m_gateway->shown(1, kValueColumn), QStringLiteral("8"));
+
+    QSqlQuery lock(m_writer);
+    QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+    QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 7), UA_STATUSCODE_GOOD);
+    readsStayFast(3000, 7);
+    QTRY_COMPARE(m_gateway->logCount("SQL database unavailable: database is locked"), 1);
+    QVERIFY(lock.exec("COMMIT"));
+    QTRY_COMPARE_WITH_TIMEOUT(stored(1), QStringLiteral("7"), 10000);
+    QTRY_COMPARE(m_gateway->logCount("[info] SQL database available again"), 1);
+    QCOMPARE(m_gateway->logCount("SQL database unavailable"), 1);
     QCOMPARE(m_gateway->logCount("ERROR SQL Write"), 1);
-    QCOMPARE(m_gateway->log().filter("(OPC)"), QStringList{"[info] Changed Tag[Pump1]=8 (OPC)"});
+    QCOMPARE(m_gateway->log().filter("(OPC)"), (QStringList{"[info] Changed Tag[Pump1]=8 (OPC)",
+                                                            "[info] Changed Tag[Pump1]=7 (OPC)"}));
 }
 
 void TestSync::lostConnectionIsSurvived_data()
@@ -674,28 +668,6 @@ void TestSync::lostConnectionIsSurvived()
     QCOMPARE(m_gateway->logCount("[critical] SQL database unavailable"), 1);
     QCOMPARE(m_gateway->logCount("[info] SQL database available again"), 1);
     QCOMPARE(m_gateway->logCount("ERROR SQL Write"), 0);
-}
-
-// The OPC UA side serves at once; the rows become tags once the server is up.
-void TestSync::databaseStartedAfterTheGateway()
-{
-    seed(Postgres, kThreeTags);
-    m_writer.close();
-    QVERIFY(runClusterScript("pause", m_cluster));
-    m_gateway = std::make_unique<SyncGateway>(m_config);
-    m_client = std::make_unique<TestClient>();
-    QCOMPARE(m_client->connect(m_gateway->port), UA_STATUSCODE_GOOD);
-    QTRY_COMPARE(m_gateway->log().filter("InitSQL"),
-                 QStringList{"[critical] InitSQL - ERROR! DataBase NOT Open!"});
-    QCOMPARE(m_client->readText(UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTNAME),
-             QStringLiteral("VH-TAGBRIDGE"));
-    QTest::qWait(1500);
-    QVERIFY(runClusterScript("resume", m_cluster));
-    QTRY_COMPARE_WITH_TIMEOUT(m_gateway->tagNames(), (QStringList{"Pump1", "Pump2", "Level"}),
-                              10000);
-    QCOMPARE(
-        m_gateway->log().filter("InitSQL"),
-        (QStringList{"[critical] InitSQL - ERROR! DataBase NOT Open!", "[info] InitSQL - OK!"}));
 }
 
 // The store waits for the database on its own thread: the server keeps

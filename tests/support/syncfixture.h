@@ -184,12 +184,6 @@ struct SyncGateway {
     QStringList log() const { return paneLines(pane); }
     int logCount(const QString &containing) const { return log().filter(containing).count(); }
     QStringList tagNames() const { return liveTagNames(*core); }
-    QVariant tagValue(const QString &name)
-    {
-        QVariant value(QStringLiteral("<no tag>"));
-        core->findTagValue(name, value);
-        return value;
-    }
     // The window's text of a cell of the row with this id.
     QString shown(qint64 id, int column) const
     {
