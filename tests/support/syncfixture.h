@@ -3,11 +3,10 @@
 
 // The gateway core started as the window starts it (OPC UA, SQL, the window's
 // model over the tags table, ready), a client subscription that collects the
-// values a client is sent, and the tags table's definition.
+// values a client is sent, and the tags table with its configuration.
 #include "mysqltablemodelresult.h"
 #include "quavalueconverter.h"
 #include "support/gatewayfixture.h"
-#include "support/tagstable.h"
 #include "tagstore.h"
 
 #include <open62541/client_subscriptions.h>
@@ -19,9 +18,18 @@
 namespace SyncFixture
 {
 
+// The "Tables" entry of sql.json as the default configuration declares it.
 inline QJsonArray tagsTables()
 {
-    return QJsonArray{TestTables::tagsTable()};
+    return {QJsonDocument::fromJson(R"({"TableName": "tags", "PrimaryKey": "id", "Columns": [
+        {"Name": "id", "Type": "INTEGER", "AutoIncrement": "", "Null": "NOT NULL"},
+        {"Name": "number", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "key", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "value", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "type", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "description", "Type": "TEXT", "AutoIncrement": "", "Null": ""},
+        {"Name": "format", "Type": "TEXT", "AutoIncrement": "", "Null": ""}]})")
+                .object()};
 }
 
 // The same table as the gateway would create it.
@@ -29,9 +37,16 @@ const char kCreateTags[] = "CREATE TABLE tags (id INTEGER NOT NULL, number TEXT,
                            "value TEXT, type TEXT, description TEXT, format TEXT, "
                            "PRIMARY KEY (id))";
 
-const quint32 kTagsObjectId = 64001;
+inline QJsonObject sqliteConfig(const QString &localPath, const QJsonArray &tables = tagsTables())
+{
+    return {{"sql_enable", true},
+            {"database_type", "SQLLITE"},
+            {"database_name", "store"},
+            {"database_localpath", localPath},
+            {"Tables", tables}};
+}
 
-// The folders only: every tag comes from SQL.
+// The folders only: every tag comes from SQL, unless file tags are given.
 inline QByteArray tagsFile(const QString &fileTags = QString())
 {
     const QString preload = fileTags.isEmpty() ? "false" : "true";
@@ -40,6 +55,19 @@ inline QByteArray tagsFile(const QString &fileTags = QString())
         "PreloadTags": %1, "Tags": [%2]})")
         .arg(preload, fileTags)
         .toUtf8();
+}
+
+// A settings folder for a gateway serving anonymous clients on this port.
+inline void writeSettings(quint16 port, const QJsonObject &sqlConfig, const QByteArray &tagsJson)
+{
+    TestSettings::clear();
+    TestSettings::write("settings.json",
+                        QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
+                            "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
+                            .arg(port)
+                            .toUtf8());
+    TestSettings::write("sql.json", jsonText(sqlConfig));
+    TestSettings::write("tags.json", tagsJson);
 }
 
 inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
@@ -56,6 +84,15 @@ inline QString storedValue(const QSqlDatabase &db, int id)
     return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
 }
 
+// The texts of one column of the model, top to bottom.
+inline QStringList columnTexts(const QAbstractItemModel &model, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts << model.index(row, column).data().toString();
+    return texts;
+}
+
 } // namespace SyncFixture
 
 // A client's subscription to one variable: the values the server sends are
@@ -65,7 +102,21 @@ class ValueWatcher
 public:
     ValueWatcher(TestClient &client, const QUaNodeId &nodeId) : m_client(client)
     {
-        m_status = client.call([this, nodeId](UA_Client *c) { return subscribe(c, nodeId); });
+        client.call([this, nodeId](UA_Client *c) {
+            UA_CreateSubscriptionRequest request = UA_CreateSubscriptionRequest_default();
+            request.requestedPublishingInterval = 20;
+            UA_CreateSubscriptionResponse response =
+                UA_Client_Subscriptions_create(c, request, nullptr, nullptr, nullptr);
+            m_subscriptionId = response.subscriptionId;
+            UA_CreateSubscriptionResponse_clear(&response);
+            UA_NodeId id = nodeId;
+            UA_MonitoredItemCreateRequest item = UA_MonitoredItemCreateRequest_default(id);
+            item.requestedParameters.samplingInterval = 10;
+            UA_MonitoredItemCreateResult result = UA_Client_MonitoredItems_createDataChange(
+                c, m_subscriptionId, UA_TIMESTAMPSTORETURN_BOTH, item, this, &changed, nullptr);
+            UA_MonitoredItemCreateResult_clear(&result);
+            UA_NodeId_clear(&id);
+        });
     }
     ~ValueWatcher()
     {
@@ -73,13 +124,13 @@ public:
         m_client.call([id](UA_Client *c) { return UA_Client_Subscriptions_deleteSingle(c, id); });
     }
 
-    UA_StatusCode status() const { return m_status; }
     QVariantList values() const
     {
         QMutexLocker lock(&m_mutex);
         return m_values;
     }
-    // Lets the client receive until the last value sent is the expected one.
+    // Lets the client receive until the last value sent is the expected one;
+    // a subscription that failed never gets there.
     bool waitFor(const QVariant &expected, int timeoutMs = 5000)
     {
         QElapsedTimer timer;
@@ -94,27 +145,6 @@ public:
     }
 
 private:
-    UA_StatusCode subscribe(UA_Client *client, const QUaNodeId &nodeId)
-    {
-        UA_CreateSubscriptionRequest request = UA_CreateSubscriptionRequest_default();
-        request.requestedPublishingInterval = 20;
-        UA_CreateSubscriptionResponse response =
-            UA_Client_Subscriptions_create(client, request, nullptr, nullptr, nullptr);
-        UA_StatusCode status = response.responseHeader.serviceResult;
-        m_subscriptionId = response.subscriptionId;
-        UA_CreateSubscriptionResponse_clear(&response);
-        if (status != UA_STATUSCODE_GOOD)
-            return status;
-        UA_NodeId id = nodeId;
-        UA_MonitoredItemCreateRequest item = UA_MonitoredItemCreateRequest_default(id);
-        item.requestedParameters.samplingInterval = 10;
-        UA_MonitoredItemCreateResult result = UA_Client_MonitoredItems_createDataChange(
-            client, m_subscriptionId, UA_TIMESTAMPSTORETURN_BOTH, item, this, &changed, nullptr);
-        status = result.statusCode;
-        UA_MonitoredItemCreateResult_clear(&result);
-        UA_NodeId_clear(&id);
-        return status;
-    }
     static void changed(UA_Client *, UA_UInt32, void *, UA_UInt32, void *context,
                         UA_DataValue *value)
     {
@@ -124,7 +154,6 @@ private:
     }
 
     TestClient &m_client;
-    UA_StatusCode m_status = UA_STATUSCODE_BAD;
     UA_UInt32 m_subscriptionId = 0;
     mutable QMutex m_mutex;
     QVariantList m_values;
@@ -137,16 +166,7 @@ struct SyncGateway {
                          const QByteArray &tagsJson = SyncFixture::tagsFile())
         : port(freeLoopbackPort())
     {
-        TestSettings::clear();
-        TestSettings::write(
-            "settings.json",
-            QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
-                                "Console": {"OutputEnable": true},
-                                "Window": {"OutputEnable": true}})")
-                .arg(port)
-                .toUtf8());
-        TestSettings::write("sql.json", jsonText(sqlConfig));
-        TestSettings::write("tags.json", tagsJson);
+        SyncFixture::writeSettings(port, sqlConfig, tagsJson);
         bool loaded = false;
         core = std::make_unique<cInternalFunctions>(&pane, &loaded);
         core->InitOPC();
@@ -157,20 +177,13 @@ struct SyncGateway {
             QObject::connect(store, &TagStore::rowsRemoved, &model,
                              &MySqlTableModelResult::removeRowsById);
         }
-        model.sort(1);
+        model.sort(kNumberColumn);
         core->m_ready = true;
     }
-    ~SyncGateway() { core.reset(); }
 
     QStringList log() const { return paneLines(pane); }
     int logCount(const QString &containing) const { return log().filter(containing).count(); }
     QStringList tagNames() const { return liveTagNames(*core); }
-    QVariant tagValue(const QString &name)
-    {
-        QVariant value(QStringLiteral("<no tag>"));
-        core->findTagValue(name, value);
-        return value;
-    }
     // The window's text of a cell of the row with this id.
     QString shown(qint64 id, int column) const
     {
