@@ -78,7 +78,7 @@ void TestTableView::init()
     config["table_enable"] = true;
     config["sql_poll_interval_ms"] = 200;
     m_port = freeLoopbackPort();
-    writeSettings(m_port, config, tagsFile());
+    writeGatewaySettings(m_port, tagsFile(), config);
     m_window = std::make_unique<MainWindow>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));

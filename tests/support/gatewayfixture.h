@@ -66,29 +66,39 @@ inline QByteArray jsonText(const QJsonObject &object)
     return QJsonDocument(object).toJson();
 }
 
+// Lays out the three settings files of a gateway on this port with one user;
+// the settings' entries are replaced by those of settingsChanges, where a null
+// value removes the entry.
+inline void writeGatewaySettings(quint16 port, const QByteArray &tagsJson,
+                                 const QJsonObject &sqlConfig = {},
+                                 bool anonymousLoginAllowed = true,
+                                 const QJsonObject &settingsChanges = {})
+{
+    QJsonObject settings{{"opcua_port", int(port)},
+                         {"opcua_AnonymousLoginAllowed", anonymousLoginAllowed},
+                         {"opcua_User_name", "operator"},
+                         {"opcua_User_password", "s3cret"},
+                         {"Console", QJsonObject{{"OutputEnable", true}}},
+                         {"Window", QJsonObject{{"OutputEnable", true}}}};
+    for (auto change = settingsChanges.begin(); change != settingsChanges.end(); ++change) {
+        if (change.value().isNull())
+            settings.remove(change.key());
+        else
+            settings.insert(change.key(), change.value());
+    }
+    TestSettings::clear();
+    TestSettings::write("settings.json", jsonText(settings));
+    TestSettings::write("sql.json", jsonText(sqlConfig));
+    TestSettings::write("tags.json", tagsJson);
+}
+
+// The core with its OPC UA server started; SQL is left to the caller.
 struct Gateway {
-    // The settings' entries are replaced by those of settingsChanges; a null
-    // value there removes the entry.
     explicit Gateway(const QByteArray &tagsJson, bool anonymousLoginAllowed = true,
-                     const QJsonObject &settingsChanges = {})
+                     const QJsonObject &settingsChanges = {}, const QJsonObject &sqlConfig = {})
         : port(freeLoopbackPort())
     {
-        QJsonObject settings{{"opcua_port", int(port)},
-                             {"opcua_AnonymousLoginAllowed", anonymousLoginAllowed},
-                             {"opcua_User_name", "operator"},
-                             {"opcua_User_password", "s3cret"},
-                             {"Console", QJsonObject{{"OutputEnable", true}}},
-                             {"Window", QJsonObject{{"OutputEnable", true}}}};
-        for (auto change = settingsChanges.begin(); change != settingsChanges.end(); ++change) {
-            if (change.value().isNull())
-                settings.remove(change.key());
-            else
-                settings.insert(change.key(), change.value());
-        }
-        TestSettings::clear();
-        TestSettings::write("settings.json", jsonText(settings));
-        TestSettings::write("sql.json", "{}");
-        TestSettings::write("tags.json", tagsJson);
+        writeGatewaySettings(port, tagsJson, sqlConfig, anonymousLoginAllowed, settingsChanges);
         core = std::make_unique<cInternalFunctions>(&pane, &configLoaded);
         ConsoleCapture::take();
         core->InitOPC();

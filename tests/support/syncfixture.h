@@ -57,19 +57,6 @@ inline QByteArray tagsFile(const QString &fileTags = QString())
         .toUtf8();
 }
 
-// A settings folder for a gateway serving anonymous clients on this port.
-inline void writeSettings(quint16 port, const QJsonObject &sqlConfig, const QByteArray &tagsJson)
-{
-    TestSettings::clear();
-    TestSettings::write("settings.json",
-                        QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
-                            "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
-                            .arg(port)
-                            .toUtf8());
-    TestSettings::write("sql.json", jsonText(sqlConfig));
-    TestSettings::write("tags.json", tagsJson);
-}
-
 inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
 {
     QSqlQuery query(db);
@@ -161,15 +148,11 @@ private:
 
 // The gateway core as the window starts it: OPC UA, then SQL, and a model of
 // the tags table that follows the store like the window's, sorted by "number".
-struct SyncGateway {
+struct SyncGateway : Gateway {
     explicit SyncGateway(const QJsonObject &sqlConfig,
                          const QByteArray &tagsJson = SyncFixture::tagsFile())
-        : port(freeLoopbackPort())
+        : Gateway(tagsJson, true, {}, sqlConfig)
     {
-        SyncFixture::writeSettings(port, sqlConfig, tagsJson);
-        bool loaded = false;
-        core = std::make_unique<cInternalFunctions>(&pane, &loaded);
-        core->InitOPC();
         core->InitSQL();
         if (const TagStore *store = core->tagStore()) {
             QObject::connect(store, &TagStore::rowsChanged, &model,
@@ -181,19 +164,14 @@ struct SyncGateway {
         core->m_ready = true;
     }
 
-    QStringList log() const { return paneLines(pane); }
     int logCount(const QString &containing) const { return log().filter(containing).count(); }
-    QStringList tagNames() const { return liveTagNames(*core); }
     // The window's text of a cell of the row with this id.
     QString shown(qint64 id, int column) const
     {
         return model.index(model.rowOfId(id), column).data().toString();
     }
 
-    const quint16 port;
-    QPlainTextEdit pane;
     MySqlTableModelResult model;
-    std::unique_ptr<cInternalFunctions> core;
 };
 
 // The core's debug lines on Qt's output, with their message only.
