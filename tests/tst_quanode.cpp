@@ -8,14 +8,12 @@
 #include <QtTest>
 
 #include <stdexcept>
-#include <vector>
 
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaproperty.h"
-#include "quaserver.h"
 #include "quasignaler.h"
-#include "support/testclient.h"
+#include "support/serverfixture.h"
 
 namespace
 {
@@ -50,7 +48,6 @@ class TestMachine : public QUaBaseObject
 {
     Q_OBJECT
     Q_PROPERTY(QUaProperty *serialNumber READ serialNumber)
-    Q_PROPERTY(QUaBaseDataVariable *speed READ speed)
     Q_PROPERTY(Mode mode READ mode WRITE setMode)
     Q_PROPERTY(TestMotor *motor READ motor)
     Q_PROPERTY(TestGauge *pressure READ pressure)
@@ -60,7 +57,6 @@ public:
     Q_ENUM(Mode)
     Q_INVOKABLE explicit TestMachine(QUaServer *server) : QUaBaseObject(server) {}
     QUaProperty *serialNumber() const { return childNamed<QUaProperty>(this, "serialNumber"); }
-    QUaBaseDataVariable *speed() const { return childNamed<QUaBaseDataVariable>(this, "speed"); }
     TestMotor *motor() const { return childNamed<TestMotor>(this, "motor"); }
     TestGauge *pressure() const { return childNamed<TestGauge>(this, "pressure"); }
     Mode mode() const
@@ -100,7 +96,6 @@ public:
 namespace
 {
 
-const QUaReferenceType kHasComponent{QStringLiteral("HasComponent"), QStringLiteral("ComponentOf")};
 const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
 const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
 
@@ -109,54 +104,14 @@ QUaNodeId ns0(quint32 id)
     return QUaNodeId(0, id);
 }
 
-bool existsInStack(TestClient &client, const QUaNodeId &nodeId)
-{
-    UA_StatusCode status = UA_STATUSCODE_GOOD;
-    client.readAttribute(nodeId, UA_ATTRIBUTEID_NODEID, &status);
-    return status == UA_STATUSCODE_GOOD;
-}
-
-struct CallResult {
-    UA_StatusCode status;
-    QVariantList outputs;
-};
-
-CallResult callMethod(TestClient &client, const QUaNodeId &objectId, const QUaNodeId &methodId,
-                      const QVariantList &inputs)
-{
-    return client.call([objectId, methodId, inputs](UA_Client *c) {
-        std::vector<UA_Variant> input;
-        for (const QVariant &value : inputs) {
-            input.push_back(QUaValueConverter::toUaVariant(value));
-        }
-        UA_NodeId object = objectId;
-        UA_NodeId method = methodId;
-        size_t outputSize = 0;
-        UA_Variant *output = nullptr;
-        CallResult result{
-            UA_Client_call(c, object, method, input.size(), input.data(), &outputSize, &output),
-            {}};
-        for (size_t i = 0; i < outputSize; ++i) {
-            result.outputs.append(QUaValueConverter::toQVariant(output[i]));
-        }
-        UA_Array_delete(output, outputSize, &UA_TYPES[UA_TYPES_VARIANT]);
-        for (UA_Variant &variant : input) {
-            UA_Variant_clear(&variant);
-        }
-        UA_NodeId_clear(&object);
-        UA_NodeId_clear(&method);
-        return result;
-    });
-}
-
 } // namespace
 
 class TestQUaNode : public QObject
 {
     Q_OBJECT
 
-    QUaServer *m_server = nullptr;
-    TestClient *m_client = nullptr;
+    std::unique_ptr<QUaServer> m_server;
+    std::unique_ptr<TestClient> m_client;
     QUaFolderObject *m_folder = nullptr;
 
     QUaBaseDataVariable *addVariable(const char *name)
@@ -167,8 +122,14 @@ class TestQUaNode : public QObject
     {
         return m_client->readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
     }
-    // The forward references from the node to targets of the browse name (or
-    // of the reference type) that a client sees.
+    bool existsInStack(const QUaNodeId &nodeId)
+    {
+        UA_StatusCode status = UA_STATUSCODE_GOOD;
+        m_client->readAttribute(nodeId, UA_ATTRIBUTEID_NODEID, &status);
+        return status == UA_STATUSCODE_GOOD;
+    }
+    // The forward references from the node that a client sees, to targets of
+    // the browse name or of the reference type.
     QList<TestClient::Reference> named(const QUaNodeId &nodeId, const QString &name,
                                        const QUaNodeId &referenceTypeId = QUaNodeId())
     {
@@ -182,11 +143,7 @@ class TestQUaNode : public QObject
     }
     QUaNodeId child(const QUaNodeId &nodeId, const QString &name)
     {
-        return named(nodeId, name).value(0).targetId;
-    }
-    QUaNodeId child(const QUaNode *node, const QString &name)
-    {
-        return child(node->nodeId(), name);
+        return childOf(*m_client, nodeId, name);
     }
     QUaNodeId referenced(const QUaNodeId &nodeId, quint32 referenceTypeId)
     {
@@ -200,61 +157,42 @@ class TestQUaNode : public QObject
 private slots:
     void init()
     {
-        m_server = new QUaServer;
-        m_server->setPort(freeLoopbackPort());
+        m_server = newServer();
         m_server->setNodeManagementAllowed(true); // for the nodes that clients add and delete
         m_folder = m_server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
         QVERIFY(m_server->start());
-        m_client = new TestClient;
+        m_client = std::make_unique<TestClient>();
         QCOMPARE(m_client->connect(m_server->port()), UA_STATUSCODE_GOOD);
     }
 
     void cleanup()
     {
-        delete m_client;
-        delete m_server;
+        m_client.reset();
+        m_server.reset();
     }
 
-    void addedNodesAsClientsSeeThem()
-    {
-        QUaBaseObject *object = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
-        QUaBaseDataVariable *variable = object->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
-        QUaProperty *objectProperty = object->addProperty(QUaQualifiedName(1, "Serial"));
-        QUaProperty *variableProperty = variable->addProperty(QUaQualifiedName(1, "Unit"));
-        QCOMPARE(referenceTypeTo(m_folder, object), ns0(UA_NS0ID_ORGANIZES));
-        QCOMPARE(referenceTypeTo(object, variable), ns0(UA_NS0ID_HASCOMPONENT));
-        QCOMPARE(referenceTypeTo(object, objectProperty), ns0(UA_NS0ID_HASPROPERTY));
-        QCOMPARE(referenceTypeTo(variable, variableProperty), ns0(UA_NS0ID_HASPROPERTY));
-        QCOMPARE(referenced(objectProperty->nodeId(), UA_NS0ID_HASTYPEDEFINITION),
-                 ns0(UA_NS0ID_PROPERTYTYPE));
-        // New variables are read only, and of no particular type.
-        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_ACCESSLEVEL).toUInt(),
-                 uint(UA_ACCESSLEVELMASK_READ));
-        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_BASEDATATYPE));
-
-        QSignalSpy displayNameChanged(variable, &QUaNode::displayNameChanged);
-        variable->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Line speed")));
-        QCOMPARE(displayNameChanged.count(), 1);
-        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_DISPLAYNAME)
-                     .value<QUaLocalizedText>()
-                     .text(),
-                 QStringLiteral("Line speed"));
-    }
-
-    void addOperationsRefuseTakenNamesAndIds()
+    // Children hang on the reference their kind asks for; names and ids in
+    // use are refused, also the ids of the stack's own nodes.
+    void addingNodes()
     {
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
-        QUaFolderObject *area =
-            m_folder->addFolderObject(QUaQualifiedName(1, "Area"), QUaNodeId(1, quint32(100)));
+        QUaBaseObject *line =
+            m_folder->addBaseObject(QUaQualifiedName(1, "Line"), QUaNodeId(1, quint32(100)));
         QCOMPARE(childAdded.count(), 1);
-        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), area);
-        QVERIFY(!m_folder->addFolderObject(QUaQualifiedName(1, "Area")));
+        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), line);
+        QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
+        QCOMPARE(referenceTypeTo(m_folder, line), ns0(UA_NS0ID_ORGANIZES));
+        QCOMPARE(referenceTypeTo(line, speed), ns0(UA_NS0ID_HASCOMPONENT));
+        QCOMPARE(referenceTypeTo(speed, speed->addProperty(QUaQualifiedName(1, "Unit"))),
+                 ns0(UA_NS0ID_HASPROPERTY));
+
+        QVERIFY(!m_folder->addFolderObject(QUaQualifiedName(1, "Line")));
         QVERIFY(!m_folder->addBaseObject(QUaQualifiedName(1, "Other"), QUaNodeId(1, quint32(100))));
         QVERIFY(!m_folder->addProperty(QUaQualifiedName(1, "Server"), ns0(UA_NS0ID_SERVER)));
         QCOMPARE(childAdded.count(), 1);
         // The same name in another namespace, or under another parent, is free.
-        QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Area")));
-        QVERIFY(area->addFolderObject(QUaQualifiedName(1, "Area")));
+        QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Line")));
+        QVERIFY(line->addFolderObject(QUaQualifiedName(1, "Line")));
     }
 
     void deletingAnObjectDeletesItsSubtreeLeavesFirst()
@@ -262,22 +200,21 @@ private slots:
         QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
         QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
         QUaProperty *unit = speed->addProperty(QUaQualifiedName(1, "Unit"));
-        const QList<QUaNodeId> ids{m_folder->nodeId(), line->nodeId(), speed->nodeId(),
-                                   unit->nodeId()};
+        QList<QUaNodeId> ids;
         QStringList order;
         for (QUaNode *node : QList<QUaNode *>{m_folder, line, speed, unit}) {
+            ids << node->nodeId();
             const QString name = node->browseName().name();
             connect(node, &QObject::destroyed, this, [&order, name] { order << name; });
         }
         delete unit;
-        QVERIFY(!existsInStack(*m_client, ids.at(3)));
+        QVERIFY(!existsInStack(ids.at(3)));
         QVERIFY(speed->addProperty(QUaQualifiedName(1, "Unit"))); // the name is free again
 
         delete m_folder;
         QCOMPARE(order, QStringList({"Unit", "Speed", "Line", "Plant"}));
-        QVERIFY(!m_server->objectsFolder()->hasChild(QUaQualifiedName(1, "Plant")));
         for (const QUaNodeId &id : ids) {
-            QVERIFY(!existsInStack(*m_client, id));
+            QVERIFY(!existsInStack(id));
             QVERIFY(!m_server->nodeById(id));
         }
     }
@@ -286,12 +223,10 @@ private slots:
     {
         QPointer<TestMachine> line = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Line"));
         QPointer<QUaProperty> ratedPower = line->motor()->ratedPower();
-        const QUaNodeId ratedPowerId = ratedPower->nodeId();
         QCOMPARE(m_client->deleteNode(line->nodeId()), UA_STATUSCODE_GOOD);
         QTRY_VERIFY(line.isNull());
         QVERIFY(ratedPower.isNull());
         QVERIFY(!m_folder->hasChild(QUaQualifiedName(1, "Line")));
-        QVERIFY(!existsInStack(*m_client, ratedPowerId));
 
         // A node the client deleted is not deleted again by its object; the id
         // may already serve a new node, which must stay.
@@ -303,7 +238,7 @@ private slots:
             m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level2"), levelId);
         delete level.data(); // if not yet deleted: the object of the old node goes now
         QCOMPARE(m_server->nodeById(levelId), replacement);
-        QVERIFY(existsInStack(*m_client, levelId));
+        QVERIFY(existsInStack(levelId));
     }
 
     // The objects folder's object outlives its node, which a client may
@@ -311,15 +246,14 @@ private slots:
     void refusedAttributeWritesAreNotReported()
     {
         QUaNode *orphan = m_server->objectsFolder();
-        QCOMPARE(m_client->deleteNode(ns0(UA_NS0ID_OBJECTSFOLDER)), UA_STATUSCODE_GOOD);
         QSignalSpy displayNameChanged(orphan, &QUaNode::displayNameChanged);
-        QSignalSpy descriptionChanged(orphan, &QUaNode::descriptionChanged);
         QSignalSpy writeMaskChanged(orphan, &QUaNode::writeMaskChanged);
+        orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Here")));
+        QCOMPARE(displayNameChanged.count(), 1);
+        QCOMPARE(m_client->deleteNode(ns0(UA_NS0ID_OBJECTSFOLDER)), UA_STATUSCODE_GOOD);
         orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
-        orphan->setDescription(QUaLocalizedText(QString(), QStringLiteral("Gone")));
         orphan->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
-        QCOMPARE(displayNameChanged.count() + descriptionChanged.count() + writeMaskChanged.count(),
-                 0);
+        QCOMPARE(displayNameChanged.count() + writeMaskChanged.count(), 1);
     }
 
     void referencesAreReportedByBothEnds()
@@ -330,13 +264,9 @@ private slots:
         QSignalSpy tankAdded(tank, &QUaNode::referenceAdded);
         QSignalSpy tankRemoved(tank, &QUaNode::referenceRemoved);
 
-        // Hierarchical references follow the tree and are left alone.
-        pump->addReference(kHasComponent, tank);
-        QCOMPARE(pumpAdded.count(), 0);
         pump->addReference(kFeeds, tank);
         pump->addReference(kFeeds, tank);
         QCOMPARE(pumpAdded.count(), 1);
-        QCOMPARE(pumpAdded.at(0).at(0).value<QUaReferenceType>(), kFeeds);
         QCOMPARE(pumpAdded.at(0).at(2).toBool(), true);
         QCOMPARE(tankAdded.count(), 1);
         QCOMPARE(tankAdded.at(0).at(1).value<QUaNode *>(), pump);
@@ -347,7 +277,6 @@ private slots:
         pump->removeReference(kFeeds, tank);
         pump->removeReference(kFeeds, tank);
         QCOMPARE(tankRemoved.count(), 1);
-        QCOMPARE(tankRemoved.at(0).at(2).toBool(), false);
         QVERIFY(pump->findReferences(kFeeds).isEmpty());
 
         // Each end reports the reference gone when the other end disappears.
@@ -360,7 +289,6 @@ private slots:
         QCOMPARE(pumpRemoved.count(), 2);
         QCOMPARE(pumpRemoved.at(0).at(2).toBool(), true);
         QCOMPARE(pumpRemoved.at(1).at(2).toBool(), false);
-        QVERIFY(pump->findReferences(kFeeds).isEmpty());
         // A reference type cannot take a node id in use.
         QVERIFY(!m_server->registerReferenceType(
             {QStringLiteral("Other"), QStringLiteral("Inverse")}, ns0(UA_NS0ID_SERVER)));
@@ -374,12 +302,8 @@ private slots:
         // The gateway connects by signature text.
         QSignalSpy valueChanged(variable, SIGNAL(valueChanged(const QVariant &, const bool &)));
         QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
-
-        variable->setValue(7);
-        QCOMPARE(valueChanged.at(0), QVariantList({7, false}));
-        QCOMPARE(statusChanged.at(0).at(1).toBool(), false);
         variable->setValue(8, QUa::Status::Good, kSourceTime);
-        QCOMPARE(m_client->readValue(variable->nodeId()), QVariant(8));
+        QCOMPARE(valueChanged.at(0), QVariantList({8, false}));
 
         // A status of its own keeps the value and the time.
         variable->setStatusCode(QUa::Status::BadDeviceFailure);
@@ -388,7 +312,7 @@ private slots:
         QCOMPARE(valueChanged.last(), QVariantList({8, false}));
         QCOMPARE(variable->sourceTimestamp(), kSourceTime);
         variable->setSourceTimestamp(kSourceTime.addSecs(60));
-        QCOMPARE(variable->statusCode(), QUa::Status::BadDeviceFailure);
+        QCOMPARE(valueChanged.last(), QVariantList({8, false}));
         UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
         QCOMPARE(m_client->readValue(variable->nodeId(), &readStatus), QVariant(8));
         QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));
@@ -397,7 +321,6 @@ private slots:
         QCOMPARE(m_client->writeValue(variable->nodeId(), 5), UA_STATUSCODE_GOOD);
         QCOMPARE(valueChanged.count(), programWrites + 1);
         QCOMPARE(valueChanged.last(), QVariantList({5, true}));
-        QCOMPARE(variable->value(), QVariant(5));
         // The stack checks a client's value against the data type.
         QVERIFY(m_client->writeValue(variable->nodeId(), QStringLiteral("x")) !=
                 UA_STATUSCODE_GOOD);
@@ -470,18 +393,24 @@ private slots:
                  stored);
     }
 
-    void setDataTypeConvertsTheValue()
+    // A type the stack refuses leaves the variable as it was.
+    void setDataTypeConvertsOrRollsBack()
     {
         QUaBaseDataVariable *variable = addVariable("Ratio");
-        variable->setValue(QStringLiteral("2.5"));
+        variable->setValue(QStringLiteral("2.5"), QUa::Status::Uncertain);
         QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
+        variable->setDataType(QMetaType::QPoint);
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_STRING));
+        QCOMPARE(variable->dataType(), QUaDataType(QMetaType::QString));
+        QCOMPARE(variable->value(), QVariant("2.5"));
+        QCOMPARE(variable->statusCode(), QUa::Status::Uncertain);
+
+        valueChanged.clear();
         variable->setDataType(QMetaType::Double);
         QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_DOUBLE));
         QCOMPARE(valueChanged.at(0), QVariantList({2.5, false}));
         variable->setDataType(QMetaType::Double);
         QCOMPARE(valueChanged.count(), 1); // nothing written for the same type
-        variable->setProperty("dataType", QVariant::fromValue(QUaDataType(QMetaType::QDateTime)));
-        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_DATETIME));
     }
 
     // Reported once per real change; a rank the stored value does not fit is refused.
@@ -492,7 +421,6 @@ private slots:
         QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
         variable->setValueRank(UA_VALUERANK_SCALAR);
         QCOMPARE(rankChanged.count(), 0);
-        QCOMPARE(variable->valueRank(), qint32(UA_VALUERANK_ANY));
         variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
         variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
         QCOMPARE(rankChanged.count(), 1);
@@ -548,7 +476,6 @@ private slots:
         QVERIFY(child(baseObjectType, "TestMotor").isNull());
         const QUaNodeId motorType(1, QStringLiteral("MotorType"));
         m_server->registerType(TestMotor::staticMetaObject, motorType);
-        QCOMPARE(child(baseObjectType, "TestMotor"), motorType);
 
         // The base class is not registered yet: it goes first, and once.
         m_server->registerType(TestSpecialMachine::staticMetaObject);
@@ -563,7 +490,6 @@ private slots:
         const QUaNodeId gaugeType = child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge");
         const QList<QPair<QString, QUaNodeId>> children{
             {"serialNumber", ns0(UA_NS0ID_PROPERTYTYPE)},
-            {"speed", ns0(UA_NS0ID_BASEDATAVARIABLETYPE)},
             {"mode", ns0(UA_NS0ID_BASEDATAVARIABLETYPE)},
             {"motor", motorType},
             {"pressure", gaugeType}};
@@ -583,10 +509,8 @@ private slots:
                      .value<QUaQualifiedName>()
                      .name(),
                  QStringLiteral("TestMachine::Mode"));
-
-        // Invokable methods are method children (the stack checks calls against
-        // their declared arguments); a default argument makes no second method
-        // node, more than ten parameters make none.
+        // A default argument makes no second method node, more than ten
+        // parameters make none.
         QCOMPARE(named(machineType, "switchTo").count(), 1);
         QVERIFY(child(machineType, "tooMany").isNull());
     }
@@ -594,21 +518,18 @@ private slots:
     void instancesBindChildrenToProperties()
     {
         auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        for (QUaNode *node : QList<QUaNode *>{machine->serialNumber(), machine->speed(),
-                                              machine->motor(), machine->pressure()}) {
+        for (QUaNode *node :
+             QList<QUaNode *>{machine->serialNumber(), machine->motor(), machine->pressure()}) {
             QVERIFY(node);
-            QCOMPARE(node->nodeId(), child(machine, node->browseName().name()));
+            QCOMPARE(node->nodeId(), child(machine->nodeId(), node->browseName().name()));
         }
-        QVERIFY(machine->motor()->ratedPower());
-        QVERIFY(machine->pressure()->unit());
+        QVERIFY(machine->motor()->ratedPower() && machine->pressure()->unit());
         // The enumeration property reads and writes its child.
         machine->setMode(TestMachine::Maintenance);
-        QCOMPARE(machine->mode(), TestMachine::Maintenance);
-        QCOMPARE(m_client->readValue(child(machine, "mode")).toInt(), 5);
+        QCOMPARE(m_client->readValue(child(machine->nodeId(), "mode")).toInt(), 5);
         // Instances of a subclass get the children of both classes.
         auto *special = machine->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
-        QVERIFY(special->certificate() && special->serialNumber() &&
-                special->motor()->ratedPower());
+        QVERIFY(special->certificate() && special->motor()->ratedPower());
     }
 
     // Nodes that clients add get objects of their type's class and are
@@ -628,8 +549,6 @@ private slots:
         QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), variable);
 
         auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        QCOMPARE(newInstance.count(), 1);
-        QCOMPARE(newInstance.at(0).at(0).value<QUaNode *>(), machine);
         QUaNodeId pressId;
         QCOMPARE(m_client->addObject(m_folder->nodeId(), QUaNodeId(1, QStringLiteral("Client")),
                                      QUaQualifiedName(1, "Client"), machine->typeDefinitionNodeId(),
@@ -638,13 +557,12 @@ private slots:
         auto *clientMachine = qobject_cast<TestMachine *>(m_server->nodeById(pressId));
         QVERIFY(clientMachine && clientMachine->motor()->ratedPower());
         QCOMPARE(childAdded.last().at(0).value<QUaNode *>(), clientMachine);
-        QCOMPARE(newInstance.count(), 2);
-        QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), clientMachine);
         QCOMPARE(callMethod(*m_client, pressId, child(pressId, "scaled"), {3.0, 3}).outputs,
                  QVariantList{9.0});
         // Instances of subtypes and of other types are not announced here.
         QVERIFY(m_folder->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special")));
         QCOMPARE(newInstance.count(), 2);
+        QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), clientMachine);
 
         QUaNodeId insideType;
         QCOMPARE(m_client->addVariable(ns0(UA_NS0ID_BASEOBJECTTYPE),
@@ -674,8 +592,6 @@ private slots:
         row("base class's", "Special", "scaled", {1.5, 2}, good, {3.0});
         row("throws", "Press", "jam", {}, UA_STATUSCODE_BADINTERNALERROR, {});
         row("declared type", "Press", "scaled", {"x", 4}, UA_STATUSCODE_BADINVALIDARGUMENT, {});
-        row("too few", "Press", "scaled", {2.5}, UA_STATUSCODE_BADARGUMENTSMISSING, {});
-        row("too many", "Press", "scaled", {2.5, 4, 1}, UA_STATUSCODE_BADTOOMANYARGUMENTS, {});
         row("object of another class", "Other", "scaled", {2.5, 4}, UA_STATUSCODE_BADMETHODINVALID,
             {});
     }
@@ -692,7 +608,7 @@ private slots:
         special->serialNumber()->setValue(QStringLiteral("SN-7"));
         // An object of another class that a client made refer to the method.
         QUaBaseObject *other = m_folder->addBaseObject(QUaQualifiedName(1, "Other"));
-        const QUaNodeId scaled = child(press, "scaled");
+        const QUaNodeId scaled = child(press->nodeId(), "scaled");
         QCOMPARE(m_client->addReference(other->nodeId(), ns0(UA_NS0ID_HASCOMPONENT), scaled,
                                         UA_NODECLASS_METHOD),
                  UA_STATUSCODE_GOOD);
