@@ -13,7 +13,6 @@
 #include <QtTest>
 
 #include <open62541/client_config_default.h>
-#include <open62541/plugin/create_certificate.h>
 #include <open62541/plugin/pki_default.h>
 #include <open62541/plugin/securitypolicy.h>
 
@@ -28,53 +27,29 @@
 class TestValve : public QUaBaseObject
 {
     Q_OBJECT
-
 public:
     Q_INVOKABLE explicit TestValve(QUaServer *server) : QUaBaseObject(server) {}
-    Q_INVOKABLE int open() { return ++m_openings; }
-
-    int openings() const { return m_openings; }
-
-private:
-    int m_openings = 0;
+    Q_INVOKABLE int open() { return ++openings; }
+    int openings = 0;
 };
 
-// How a test client logs in.
-enum class Client {
-    Plain,          // the stack's defaults, without encryption
-    ReadableToken,  // sends the password readable whatever the server advertises
-    EncryptedToken, // on the None channel, encrypting the password
-    SignAndEncrypt, // encrypts the channel with the test's client certificate
-};
-
+// How a test client logs in: with the stack's defaults, without encryption;
+// sending the password readable whatever the server advertises; encrypting the
+// password on the None channel; or encrypting the channel.
+enum class Client { Plain, ReadableToken, EncryptedToken, SignAndEncrypt };
 Q_DECLARE_METATYPE(Client)
 
-// Login settings of the server beyond the user table.
-enum Setting {
-    NoAnonymous = 1,   // anonymous logins refused
-    ReplacedCheck = 2, // a check that takes guest/door only, instead of the table
-};
+// Login settings of the server beyond the user table: anonymous logins
+// refused; a check that takes guest/door only, instead of the table.
+enum Setting { NoAnonymous = 1, ReplacedCheck = 2 };
 
 namespace
 {
 
 const QString kAnonymous = QStringLiteral("[Anonymous]");
 const QByteArray kServerUri("urn:test:gateway");
-const QByteArray kClientUri("urn:test:client");
 const QStringList kNoneAndEncrypted{QStringLiteral("None"), QStringLiteral("Basic256Sha256")};
 const QStringList kEncryptedOnly{QStringLiteral("Basic256Sha256")};
-
-void silent(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
-
-QByteArray toByteArray(const UA_ByteString &bytes)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes.data), int(bytes.length));
-}
-
-UA_ByteString byteString(QByteArray &bytes)
-{
-    return {size_t(bytes.size()), reinterpret_cast<UA_Byte *>(bytes.data())};
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -82,13 +57,23 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QByteArray toByteArray(const UA_ByteString &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data), int(bytes.length));
+}
+
+UA_ByteString byteString(const QByteArray &bytes)
+{
+    return {size_t(bytes.size()), reinterpret_cast<UA_Byte *>(const_cast<char *>(bytes.data()))};
+}
+
 // A server that encrypts with the policies, keeping its certificates in pki.
 std::unique_ptr<QUaServer> newServer(const QStringList &policies, const QString &pki,
-                                     bool trustAll = true)
+                                     bool trustAll = true, const QString &uri = kServerUri)
 {
     auto server = ::newServer();
     if (!policies.isEmpty()) {
-        server->setApplicationUri(QString::fromLatin1(kServerUri));
+        server->setApplicationUri(uri);
         server->setSecurityPolicies(policies);
         server->setPkiFolder(pki);
         server->setTrustAllClients(trustAll);
@@ -136,409 +121,376 @@ class TestQUaSessions : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void logins_data();
-    void logins();
-    void trustListAndOwnCertificate();
-    void sessionRecordsDescribeTheirClients_data();
-    void sessionRecordsDescribeTheirClients();
-    void closedSessionsLeaveNothingBehind();
-    void rightsFollowTheUserAndTheNode();
-
-private:
-    // Encrypts with the client certificate, on an endpoint of the mode.
-    void encrypt(TestClient &client, UA_MessageSecurityMode mode);
-    // Sends the password readable on the None endpoint of the server.
-    void sendReadableToken(TestClient &client, quint16 port);
-
     QByteArray m_clientCertificate;
     QByteArray m_clientKey;
     QTemporaryDir m_sharedPki; // one server certificate for the login cases
-};
 
-void TestQUaSessions::initTestCase()
-{
-    QVERIFY(m_sharedPki.isValid());
-    UA_String subject = UA_STRING(const_cast<char *>("CN=test client"));
-    QByteArray uri = "URI:" + kClientUri;
-    UA_String altName = byteString(uri);
-    UA_KeyValueMap params = UA_KEYVALUEMAP_NULL;
-    UA_UInt16 bits = 2048;
-    UA_KeyValueMap_setScalar(&params, UA_QUALIFIEDNAME(0, const_cast<char *>("key-size-bits")),
-                             &bits, &UA_TYPES[UA_TYPES_UINT16]);
-    UA_ByteString key = UA_BYTESTRING_NULL;
-    UA_ByteString certificate = UA_BYTESTRING_NULL;
-    const UA_Logger logger{&silent, nullptr, nullptr};
-    const UA_StatusCode status = UA_CreateCertificate(
-        &logger, &subject, 1, &altName, 1, UA_CERTIFICATEFORMAT_DER, &params, &key, &certificate);
-    UA_KeyValueMap_clear(&params);
-    m_clientCertificate = toByteArray(certificate);
-    m_clientKey = toByteArray(key);
-    UA_ByteString_clear(&certificate);
-    UA_ByteString_clear(&key);
-    QCOMPARE(status, UA_STATUSCODE_GOOD);
-}
-
-void TestQUaSessions::encrypt(TestClient &client, UA_MessageSecurityMode mode)
-{
-    UA_ClientConfig *config = client.config();
-    UA_ClientConfig_setDefaultEncryption(config, byteString(m_clientCertificate),
-                                         byteString(m_clientKey), nullptr, 0, nullptr, 0);
-    config->logging->log = &silent;
-    UA_String_clear(&config->clientDescription.applicationUri);
-    config->clientDescription.applicationUri = UA_String_fromChars(kClientUri.constData());
-    config->securityMode = mode;
-    // Whichever certificate the server shows: the server's trust is under test.
-    config->certificateVerification.clear(&config->certificateVerification);
-    UA_CertificateVerification_AcceptAll(&config->certificateVerification);
-}
-
-// The client encrypts the password as the endpoint's user-name policy says:
-// the client's copy of it says None.
-void TestQUaSessions::sendReadableToken(TestClient &client, quint16 port)
-{
-    UA_ClientConfig *config = client.config();
-    for (UA_EndpointDescription endpoint : client.endpoints(port)) {
-        if (endpoint.securityMode == UA_MESSAGESECURITYMODE_NONE) {
-            UA_EndpointDescription_copy(&endpoint, &config->endpoint);
-        }
-        UA_EndpointDescription_clear(&endpoint);
+    // Encrypts with the client certificate, on an endpoint of the mode.
+    void encrypt(TestClient &client, UA_MessageSecurityMode mode)
+    {
+        UA_ClientConfig *config = client.config();
+        UA_ClientConfig_setDefaultEncryption(config, byteString(m_clientCertificate),
+                                             byteString(m_clientKey), nullptr, 0, nullptr, 0);
+        UA_String_clear(&config->clientDescription.applicationUri);
+        config->clientDescription.applicationUri = UA_String_fromChars("urn:test:client");
+        config->securityMode = mode;
+        // Whichever certificate the server shows: the server's trust is under test.
+        config->certificateVerification.clear(&config->certificateVerification);
+        UA_CertificateVerification_AcceptAll(&config->certificateVerification);
     }
-    for (size_t i = 0; i < config->endpoint.userIdentityTokensSize; ++i) {
-        UA_UserTokenPolicy &policy = config->endpoint.userIdentityTokens[i];
-        if (policy.tokenType == UA_USERTOKENTYPE_USERNAME) {
-            UA_String_clear(&policy.securityPolicyUri);
-            UA_String_copy(&UA_SECURITY_POLICY_NONE_URI, &policy.securityPolicyUri);
-            UA_UserTokenPolicy_copy(&policy, &config->userTokenPolicy);
+
+    // Sends the password readable on the None endpoint: the client encrypts it
+    // as its copy of the endpoint's user-name policy says, which says None.
+    void sendReadableToken(TestClient &client, quint16 port)
+    {
+        UA_ClientConfig *config = client.config();
+        for (UA_EndpointDescription endpoint : client.endpoints(port)) {
+            if (endpoint.securityMode == UA_MESSAGESECURITYMODE_NONE) {
+                UA_EndpointDescription_copy(&endpoint, &config->endpoint);
+            }
+            UA_EndpointDescription_clear(&endpoint);
+        }
+        for (size_t i = 0; i < config->endpoint.userIdentityTokensSize; ++i) {
+            UA_UserTokenPolicy &policy = config->endpoint.userIdentityTokens[i];
+            if (policy.tokenType == UA_USERTOKENTYPE_USERNAME) {
+                UA_String_clear(&policy.securityPolicyUri);
+                UA_String_copy(&UA_SECURITY_POLICY_NONE_URI, &policy.securityPolicyUri);
+                UA_UserTokenPolicy_copy(&policy, &config->userTokenPolicy);
+            }
         }
     }
-}
 
-void TestQUaSessions::logins_data()
-{
-    QTest::addColumn<QStringList>("policies"); // none: the unencrypted default
-    QTest::addColumn<int>("setting");          // Setting flags
-    QTest::addColumn<Client>("client");
-    QTest::addColumn<QString>("userName"); // empty: anonymous
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("accepted");
-
-    const QStringList plain;
-    const QString anonymous;
-    const int refuseAnonymous = NoAnonymous;
-    const int replaced = ReplacedCheck;
-    QTest::newRow("anonymous") << plain << 0 << Client::Plain << anonymous << anonymous << true;
-    QTest::newRow("anonymous refused")
-        << plain << refuseAnonymous << Client::Plain << anonymous << anonymous << false;
-    QTest::newRow("user, anonymous refused")
-        << plain << refuseAnonymous << Client::Plain << kUser << kPassword << true;
-    QTest::newRow("wrong password") << plain << 0 << Client::Plain << kUser << "Secret" << false;
-    QTest::newRow("name in other case")
-        << plain << 0 << Client::Plain << "Operator" << kPassword << false;
-    QTest::newRow("replaced check, table user")
-        << plain << replaced << Client::Plain << kUser << kPassword << false;
-    QTest::newRow("replaced check, its user") << plain << replaced << Client::Plain << "guest"
-                                              << "door" << true;
-    QTest::newRow("readable token on None")
-        << kNoneAndEncrypted << 0 << Client::ReadableToken << kUser << kPassword << false;
-    QTest::newRow("encrypted token on None")
-        << kNoneAndEncrypted << 0 << Client::EncryptedToken << kUser << kPassword << true;
-    QTest::newRow("user, SignAndEncrypt")
-        << kEncryptedOnly << 0 << Client::SignAndEncrypt << kUser << kPassword << true;
-    QTest::newRow("anonymous, None listed")
-        << kNoneAndEncrypted << 0 << Client::Plain << anonymous << anonymous << true;
-    QTest::newRow("anonymous, None not listed")
-        << kEncryptedOnly << 0 << Client::SignAndEncrypt << anonymous << anonymous << false;
-}
-
-void TestQUaSessions::logins()
-{
-    QFETCH(QStringList, policies);
-    QFETCH(int, setting);
-    QFETCH(Client, client);
-    QFETCH(QString, userName);
-    QFETCH(QString, password);
-    QFETCH(bool, accepted);
-
-    const auto server = newServer(policies, m_sharedPki.path());
-    server->setAnonymousLoginAllowed(!(setting & NoAnonymous));
-    if (setting & ReplacedCheck) {
-        server->setUserValidationCallback([](const QString &name, const QString &password) {
-            return name == QStringLiteral("guest") && password == QStringLiteral("door");
-        });
+private slots:
+    // The client's certificate is one that a server of the client's URI makes.
+    void initTestCase()
+    {
+        QTemporaryDir pki;
+        QVERIFY(m_sharedPki.isValid() && pki.isValid());
+        QVERIFY(newServer(kEncryptedOnly, pki.path(), true, "urn:test:client")->start());
+        m_clientCertificate = readFile(pki.filePath(QStringLiteral("own/cert.der")));
+        m_clientKey = readFile(pki.filePath(QStringLiteral("own/key.der")));
+        QVERIFY(!m_clientKey.isEmpty());
     }
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-    TestClient testClient;
-    if (client == Client::ReadableToken) {
-        sendReadableToken(testClient, server->port());
-    } else if (client != Client::Plain) {
-        encrypt(testClient, client == Client::SignAndEncrypt ? UA_MESSAGESECURITYMODE_SIGNANDENCRYPT
-                                                             : UA_MESSAGESECURITYMODE_NONE);
-    }
-    const UA_StatusCode status = userName.isEmpty()
-                                     ? testClient.connect(server->port())
-                                     : testClient.connectUser(server->port(), userName, password);
-    QCOMPARE(status == UA_STATUSCODE_GOOD, accepted);
-    QCOMPARE(connected.count(), accepted ? 1 : 0);
-    if (accepted) {
-        const QString sessionUser = sessionOf(connected, 0)->userName();
-        QCOMPARE(sessionUser, userName.isEmpty() ? kAnonymous : userName);
-        QVERIFY(server->userExists(sessionUser)); // for the rights of the session
-    }
-}
 
-// An untrusted client is refused and its certificate copied to rejected/, and
-// taken once moved to trusted/; the own certificate is made at the first start
-// only, and shown on the endpoints.
-void TestQUaSessions::trustListAndOwnCertificate()
-{
-    QTemporaryDir pki;
-    auto server = newServer(kEncryptedOnly, pki.path(), false);
-    QVERIFY(server->start());
-    const QByteArray made = readFile(pki.filePath(QStringLiteral("own/cert.der")));
-    QVERIFY(made.contains(kServerUri));
-    TestClient refused;
-    encrypt(refused, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QVERIFY(refused.connectUser(server->port(), kUser, kPassword) != UA_STATUSCODE_GOOD);
-    const QDir rejected(pki.filePath(QStringLiteral("rejected")));
-    const QStringList files = rejected.entryList(QDir::Files);
-    QCOMPARE(files.size(), 1);
-    QCOMPARE(readFile(rejected.filePath(files.first())), m_clientCertificate);
-    QVERIFY(QDir().rename(rejected.filePath(files.first()),
-                          pki.filePath(QStringLiteral("trusted/") + files.first())));
-    TestClient trusted;
-    encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+    void logins_data()
+    {
+        QTest::addColumn<QStringList>("policies"); // none: the unencrypted default
+        QTest::addColumn<int>("setting");          // Setting flags
+        QTest::addColumn<Client>("client");
+        QTest::addColumn<QString>("userName"); // empty: anonymous
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
 
-    server = newServer(kEncryptedOnly, pki.path(), false);
-    QVERIFY(server->start());
-    TestClient client;
-    encrypt(client, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QCOMPARE(client.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    QByteArrayList shown;
-    for (UA_EndpointDescription endpoint : client.endpoints(server->port())) {
-        shown << toByteArray(endpoint.serverCertificate);
-        UA_EndpointDescription_clear(&endpoint);
+        const QStringList plain;
+        const QString anonymous;
+        const int refuseAnonymous = NoAnonymous;
+        const int replaced = ReplacedCheck;
+        QTest::newRow("anonymous") << plain << 0 << Client::Plain << anonymous << anonymous << true;
+        QTest::newRow("anonymous refused")
+            << plain << refuseAnonymous << Client::Plain << anonymous << anonymous << false;
+        QTest::newRow("user, anonymous refused")
+            << plain << refuseAnonymous << Client::Plain << kUser << kPassword << true;
+        QTest::newRow("wrong password")
+            << plain << 0 << Client::Plain << kUser << "Secret" << false;
+        QTest::newRow("name in other case")
+            << plain << 0 << Client::Plain << "Operator" << kPassword << false;
+        QTest::newRow("replaced check, table user")
+            << plain << replaced << Client::Plain << kUser << kPassword << false;
+        QTest::newRow("replaced check, its user") << plain << replaced << Client::Plain << "guest"
+                                                  << "door" << true;
+        QTest::newRow("readable token on None")
+            << kNoneAndEncrypted << 0 << Client::ReadableToken << kUser << kPassword << false;
+        QTest::newRow("encrypted token on None")
+            << kNoneAndEncrypted << 0 << Client::EncryptedToken << kUser << kPassword << true;
+        QTest::newRow("user, SignAndEncrypt")
+            << kEncryptedOnly << 0 << Client::SignAndEncrypt << kUser << kPassword << true;
+        QTest::newRow("anonymous, None listed")
+            << kNoneAndEncrypted << 0 << Client::Plain << anonymous << anonymous << true;
+        QTest::newRow("anonymous, None not listed")
+            << kEncryptedOnly << 0 << Client::SignAndEncrypt << anonymous << anonymous << false;
     }
-    QCOMPARE(shown, QByteArrayList({made, made})); // Sign and SignAndEncrypt
-}
 
-void TestQUaSessions::sessionRecordsDescribeTheirClients_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("address");
-    QTest::newRow("IPv4") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
-    QTest::newRow("IPv6") << QStringLiteral("[::1]") << QStringLiteral("::1");
-}
+    void logins()
+    {
+        QFETCH(QStringList, policies);
+        QFETCH(int, setting);
+        QFETCH(Client, client);
+        QFETCH(QString, userName);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
 
-// The clients connect at the same time, so that their requests interleave in
-// the server's iterations.
-void TestQUaSessions::sessionRecordsDescribeTheirClients()
-{
-    QFETCH(QString, host);
-    QFETCH(QString, address);
-    const bool ipv6 = address.contains(QLatin1Char(':'));
-    const auto server = newServer();
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-
-    const QByteArray url = QStringLiteral("opc.tcp://%1:%2").arg(host).arg(server->port()).toUtf8();
-    const QDateTime before = QDateTime::currentDateTimeUtc();
-    TestClient clients[5];
-    QSet<QString> names;
-    std::vector<std::future<UA_StatusCode>> connects;
-    for (TestClient &client : clients) {
-        const QByteArray name = "Line " + QByteArray::number(int(connects.size())) + " panel";
-        UA_LocalizedText &applicationName = client.config()->clientDescription.applicationName;
-        UA_LocalizedText_clear(&applicationName);
-        applicationName = UA_LOCALIZEDTEXT_ALLOC("en", name.constData());
-        names << QString::fromLatin1(name);
-        UA_Client *uaClient = client.call([](UA_Client *c) { return c; });
-        connects.push_back(std::async(std::launch::async, [uaClient, url] {
-            return UA_Client_connect(uaClient, url.constData());
-        }));
-    }
-    QVector<UA_StatusCode> statuses;
-    for (auto &connect : connects) {
-        QTRY_VERIFY_WITH_TIMEOUT(
-            connect.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
-        statuses << connect.get();
-    }
-    if (ipv6 && statuses.first() != UA_STATUSCODE_GOOD) {
-        QSKIP("the server does not listen on ::1 here");
-    }
-    QCOMPARE(statuses, QVector<UA_StatusCode>(5, UA_STATUSCODE_GOOD));
-    QCOMPARE(connected.count(), 5);
-    QSet<QString> recorded;
-    QSet<quint16> ports;
-    QHash<const QUaSession *, QPair<QDateTime, quint16>> records;
-    for (int i = 0; i < connected.count(); ++i) {
-        const QUaSession *session = sessionOf(connected, i);
-        recorded << session->applicationName();
-        QCOMPARE(session->address(), address);
-        QVERIFY(session->timestamp() >= before.addMSecs(-1));
-        QVERIFY(session->timestamp() <= QDateTime::currentDateTimeUtc());
-        ports << session->port();
-        records.insert(session, {session->timestamp(), session->port()});
-    }
-    QCOMPARE(recorded, names);
-    QCOMPARE(ports, clientPortsTo(server->port(), ipv6));
-
-    // Activated again by its client, a session keeps its record as it was.
-    QTest::qWait(20);
-    QCOMPARE(clients[0].call([](UA_Client *c) { return UA_Client_activateCurrentSession(c); }),
-             UA_STATUSCODE_GOOD);
-    QCOMPARE(connected.count(), 6);
-    const QUaSession *session = sessionOf(connected, 5);
-    const QDateTime timestamp = session->timestamp();
-    const quint16 port = session->port();
-    QVERIFY(records.value(session) == qMakePair(timestamp, port));
-    // Taken over by a client on a connection of its own, it names that one.
-    UA_NodeId token;
-    UA_ByteString nonce;
-    clients[0].call([&token, &nonce](UA_Client *c) {
-        return UA_Client_getSessionAuthenticationToken(c, &token, &nonce);
-    });
-    TestClient second;
-    QCOMPARE(second.call([&url, &token, &nonce](UA_Client *c) {
-        const UA_StatusCode status = UA_Client_connectSecureChannel(c, url.constData());
-        return status != UA_STATUSCODE_GOOD ? status : UA_Client_activateSession(c, token, nonce);
-    }),
-             UA_STATUSCODE_GOOD);
-    UA_NodeId_clear(&token);
-    UA_ByteString_clear(&nonce);
-    QCOMPARE(connected.count(), 7);
-    QCOMPARE(sessionOf(connected, 6), session);
-    QCOMPARE(session->timestamp(), timestamp);
-    QVERIFY(session->port() != port);
-    QVERIFY(clientPortsTo(server->port(), ipv6).contains(session->port()));
-}
-
-// Records stay readable in the disconnect signal and go afterwards, whether the
-// client closes, the server stops or the server is destroyed.
-void TestQUaSessions::closedSessionsLeaveNothingBehind()
-{
-    auto server = newServer();
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-    QStringList closed;
-    connect(server.get(), &QUaServer::clientDisconnected, this,
-            [&closed](const QUaSession *session) {
-                closed << session->userName() + QLatin1Char('@') + session->address();
+        const auto server = newServer(policies, m_sharedPki.path());
+        server->setAnonymousLoginAllowed(!(setting & NoAnonymous));
+        if (setting & ReplacedCheck) {
+            server->setUserValidationCallback([](const QString &name, const QString &password) {
+                return name == QStringLiteral("guest") && password == QStringLiteral("door");
             });
-    const QList<int> idle = clientRecordsAndNodeObjects(*server);
-    QVERIFY(idle.at(1) > 0); // the listen sockets
-
-    TestClient staying;
-    QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
-    const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
-    QCOMPARE(oneOpen.mid(0, 3), (QList<int>{1, idle.at(1) + 1, idle.at(2) + 1}));
-    for (int i = 0; i < 50; ++i) {
-        TestClient client;
-        QCOMPARE(i % 2 ? client.connect(server->port())
-                       : client.connectUser(server->port(), kUser, kPassword),
-                 UA_STATUSCODE_GOOD);
-    }
-    QCOMPARE(closed.count(), 50);
-    QCOMPARE(closed.mid(0, 2), QStringList({kUser + "@127.0.0.1", kAnonymous + "@127.0.0.1"}));
-    QTRY_COMPARE(clientRecordsAndNodeObjects(*server), oneOpen);
-    QPointer<const QUaSession> record = sessionOf(connected, 0);
-    staying.disconnect();
-    QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
-    QVERIFY(record.isNull());
-
-    // Stopping closes every open session.
-    TestClient anonymous;
-    TestClient user;
-    QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
-    QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    closed.clear();
-    record = sessionOf(connected, connected.count() - 1);
-    server->stop();
-    closed.sort();
-    QCOMPARE(closed, QStringList({kAnonymous + "@127.0.0.1", kUser + "@127.0.0.1"}));
-    QTRY_VERIFY(record.isNull());
-
-    // So does destroying the server.
-    QVERIFY(server->start());
-    TestClient lastOne;
-    QCOMPARE(lastOne.connect(server->port()), UA_STATUSCODE_GOOD);
-    record = sessionOf(connected, connected.count() - 1);
-    server.reset();
-    QVERIFY(record.isNull());
-    QCOMPARE(closed.count(), 3);
-}
-
-void TestQUaSessions::rightsFollowTheUserAndTheNode()
-{
-    const auto server = newServer();
-    QUaFolderObject *plant = server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
-    plant->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
-    QUaBaseDataVariable *level = plant->addBaseDataVariable(QUaQualifiedName(1, "Level"));
-    level->setWriteAccess(true);
-    level->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
-    QUaProperty *unit = plant->addProperty(QUaQualifiedName(1, "Unit"));
-    // A folder that makes its variables read-only for anonymous clients, with
-    // a variable that decides its own write mask.
-    QUaFolderObject *tank = server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Tank"));
-    tank->setUserAccessLevelCallback([](const QString &userName) -> quint8 {
-        return userName == kAnonymous ? UA_ACCESSLEVELMASK_READ : 0xFF;
-    });
-    QUaBaseDataVariable *volume = tank->addBaseDataVariable(QUaQualifiedName(1, "Volume"));
-    volume->setWriteAccess(true);
-    volume->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
-    volume->setUserWriteMaskCallback([](const QString &userName) -> quint32 {
-        return userName == kUser ? UA_WRITEMASK_DESCRIPTION : 0;
-    });
-    auto *valve = server->objectsFolder()->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
-    valve->setUserExecutableCallback(
-        [](const QString &userName) { return userName != kAnonymous; });
-    QVERIFY(server->start());
-
-    TestClient user;
-    TestClient anonymous;
-    QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
-    auto rights = [](TestClient &client, UA_AttributeId attribute, const QList<QUaNodeId> &nodes) {
-        QList<quint32> values;
-        for (const QUaNodeId &node : nodes) {
-            values << client.readAttribute(node, attribute).toUInt();
         }
-        return values;
-    };
-    const auto accessLevel = UA_ATTRIBUTEID_USERACCESSLEVEL;
-    const auto writeMask = UA_ATTRIBUTEID_USERWRITEMASK;
-    const QList<QUaNodeId> variables{level->nodeId(), unit->nodeId(),
-                                     QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS), volume->nodeId()};
-    const QList<QUaNodeId> nodes{plant->nodeId(), level->nodeId(), volume->nodeId(),
-                                 QUaNodeId(0, UA_NS0ID_OBJECTSFOLDER)};
-    const quint32 both = UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION;
-    QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{3, 1, 1, 3}));
-    QCOMPARE(rights(anonymous, accessLevel, variables), (QList<quint32>{3, 1, 1, 1}));
-    QCOMPARE(rights(user, writeMask, nodes),
-             (QList<quint32>{both, UA_WRITEMASK_DISPLAYNAME, UA_WRITEMASK_DESCRIPTION, 0}));
-    const QList<quint32> anonymousMasks{both, UA_WRITEMASK_DISPLAYNAME, 0, 0};
-    QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
-    QCOMPARE(user.writeValue(level->nodeId(), 8), UA_STATUSCODE_GOOD);
-    QCOMPARE(user.writeValue(volume->nodeId(), 8), UA_STATUSCODE_GOOD);
-    QVERIFY(anonymous.writeValue(volume->nodeId(), 1) != UA_STATUSCODE_GOOD);
-    const QUaNodeId open = childOf(user, valve->nodeId(), QStringLiteral("open"));
-    QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_GOOD);
-    QCOMPARE(callMethod(anonymous, valve->nodeId(), open).status, UA_STATUSCODE_BADNOTEXECUTABLE);
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        TestClient testClient;
+        if (client == Client::ReadableToken) {
+            sendReadableToken(testClient, server->port());
+        } else if (client != Client::Plain) {
+            encrypt(testClient, client == Client::SignAndEncrypt
+                                    ? UA_MESSAGESECURITYMODE_SIGNANDENCRYPT
+                                    : UA_MESSAGESECURITYMODE_NONE);
+        }
+        const UA_StatusCode status =
+            userName.isEmpty() ? testClient.connect(server->port())
+                               : testClient.connectUser(server->port(), userName, password);
+        QCOMPARE(status == UA_STATUSCODE_GOOD, accepted);
+        QCOMPARE(connected.count(), accepted ? 1 : 0);
+        if (accepted) {
+            const QString sessionUser = sessionOf(connected, 0)->userName();
+            QCOMPARE(sessionUser, userName.isEmpty() ? kAnonymous : userName);
+            QVERIFY(server->userExists(sessionUser)); // for the rights of the session
+        }
+    }
 
-    // A removed user loses every right at once; other sessions keep theirs.
-    server->removeUser(kUser);
-    QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{0, 0, 0, 0}));
-    QCOMPARE(rights(user, writeMask, nodes), (QList<quint32>{0, 0, 0, 0}));
-    QVERIFY(user.writeValue(level->nodeId(), 9) != UA_STATUSCODE_GOOD);
-    QCOMPARE(level->value().toInt(), 8);
-    QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_BADNOTEXECUTABLE);
-    QCOMPARE(valve->openings(), 1);
-    QCOMPARE(rights(anonymous, accessLevel, variables).first(), 3u);
-    QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
-}
+    // An untrusted client is refused and its certificate copied to rejected/,
+    // and taken once moved to trusted/; the own certificate is made at the
+    // first start only, and shown on the endpoints.
+    void trustListAndOwnCertificate()
+    {
+        QTemporaryDir pki;
+        auto server = newServer(kEncryptedOnly, pki.path(), false);
+        QVERIFY(server->start());
+        const QByteArray made = readFile(pki.filePath(QStringLiteral("own/cert.der")));
+        QVERIFY(made.contains(kServerUri));
+        TestClient refused;
+        encrypt(refused, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+        QVERIFY(refused.connectUser(server->port(), kUser, kPassword) != UA_STATUSCODE_GOOD);
+        const QDir rejected(pki.filePath(QStringLiteral("rejected")));
+        const QStringList files = rejected.entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(readFile(rejected.filePath(files.first())), m_clientCertificate);
+        QVERIFY(QDir().rename(rejected.filePath(files.first()),
+                              pki.filePath(QStringLiteral("trusted/") + files.first())));
+        TestClient trusted;
+        encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+        QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+
+        server = newServer(kEncryptedOnly, pki.path(), false);
+        QVERIFY(server->start());
+        TestClient client;
+        encrypt(client, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+        QCOMPARE(client.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        QByteArrayList shown;
+        for (UA_EndpointDescription endpoint : client.endpoints(server->port())) {
+            shown << toByteArray(endpoint.serverCertificate);
+            UA_EndpointDescription_clear(&endpoint);
+        }
+        QCOMPARE(shown, QByteArrayList({made, made})); // Sign and SignAndEncrypt
+    }
+
+    void sessionRecordsDescribeTheirClients_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("IPv4") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
+        QTest::newRow("IPv6") << QStringLiteral("[::1]") << QStringLiteral("::1");
+    }
+
+    // The clients connect at the same time, so that their requests interleave
+    // in the server's iterations.
+    void sessionRecordsDescribeTheirClients()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, address);
+        const bool ipv6 = address.contains(QLatin1Char(':'));
+        const auto server = ::newServer();
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        const QByteArray url =
+            QStringLiteral("opc.tcp://%1:%2").arg(host).arg(server->port()).toUtf8();
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        TestClient clients[5];
+        std::vector<std::future<UA_StatusCode>> connects;
+        for (TestClient &client : clients) {
+            UA_Client *uaClient = client.call([](UA_Client *c) { return c; });
+            connects.push_back(std::async(std::launch::async, [uaClient, url] {
+                return UA_Client_connect(uaClient, url.constData());
+            }));
+        }
+        QVector<UA_StatusCode> statuses;
+        for (auto &connect : connects) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                connect.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
+            statuses << connect.get();
+        }
+        if (ipv6 && statuses.first() != UA_STATUSCODE_GOOD) {
+            QSKIP("the server does not listen on ::1 here");
+        }
+        QCOMPARE(statuses, QVector<UA_StatusCode>(5, UA_STATUSCODE_GOOD));
+        QCOMPARE(connected.count(), 5);
+        QHash<const QUaSession *, QPair<QDateTime, quint16>> records;
+        QSet<quint16> ports;
+        for (int i = 0; i < connected.count(); ++i) {
+            const QUaSession *session = sessionOf(connected, i);
+            QCOMPARE(session->address(), address);
+            QVERIFY(session->timestamp() >= before.addMSecs(-1));
+            QVERIFY(session->timestamp() <= QDateTime::currentDateTimeUtc());
+            records.insert(session, {session->timestamp(), session->port()});
+            ports << session->port();
+        }
+        QCOMPARE(ports, clientPortsTo(server->port(), ipv6));
+
+        // Activated again by its client, a session keeps its record as it was.
+        QTest::qWait(20);
+        QCOMPARE(clients[0].call([](UA_Client *c) { return UA_Client_activateCurrentSession(c); }),
+                 UA_STATUSCODE_GOOD);
+        QCOMPARE(connected.count(), 6);
+        const QUaSession *session = sessionOf(connected, 5);
+        const QPair<QDateTime, quint16> record{session->timestamp(), session->port()};
+        QVERIFY(records.value(session) == record);
+        // Taken over by a client on a connection of its own, it names that one.
+        UA_NodeId token;
+        UA_ByteString nonce;
+        clients[0].call([&token, &nonce](UA_Client *c) {
+            return UA_Client_getSessionAuthenticationToken(c, &token, &nonce);
+        });
+        TestClient second;
+        QCOMPARE(second.call([&url, &token, &nonce](UA_Client *c) {
+            const UA_StatusCode status = UA_Client_connectSecureChannel(c, url.constData());
+            return status ? status : UA_Client_activateSession(c, token, nonce);
+        }),
+                 UA_STATUSCODE_GOOD);
+        UA_NodeId_clear(&token);
+        UA_ByteString_clear(&nonce);
+        QCOMPARE(connected.count(), 7);
+        QCOMPARE(sessionOf(connected, 6), session);
+        QCOMPARE(session->timestamp(), record.first);
+        QVERIFY(session->port() != record.second);
+        QVERIFY(clientPortsTo(server->port(), ipv6).contains(session->port()));
+    }
+
+    // Records stay readable in the disconnect signal and go afterwards,
+    // whether the client closes, the server stops or the server is destroyed.
+    void closedSessionsLeaveNothingBehind()
+    {
+        auto server = ::newServer();
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        QStringList closed;
+        connect(server.get(), &QUaServer::clientDisconnected, this,
+                [&closed](const QUaSession *session) {
+                    closed << session->userName() + QLatin1Char('@') + session->address();
+                });
+        const QList<int> idle = clientRecordsAndNodeObjects(*server);
+        QVERIFY(idle.at(1) > 0); // the listen sockets
+
+        TestClient staying;
+        QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
+        const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
+        QCOMPARE(oneOpen.mid(0, 3), (QList<int>{1, idle.at(1) + 1, idle.at(2) + 1}));
+        for (int i = 0; i < 50; ++i) {
+            TestClient client;
+            QCOMPARE(i % 2 ? client.connect(server->port())
+                           : client.connectUser(server->port(), kUser, kPassword),
+                     UA_STATUSCODE_GOOD);
+        }
+        QCOMPARE(closed.count(), 50);
+        QCOMPARE(closed.mid(0, 2), QStringList({kUser + "@127.0.0.1", kAnonymous + "@127.0.0.1"}));
+        QTRY_COMPARE(clientRecordsAndNodeObjects(*server), oneOpen);
+        QPointer<const QUaSession> record = sessionOf(connected, 0);
+        staying.disconnect();
+        QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
+        QVERIFY(record.isNull());
+
+        // Stopping closes every open session, and so does destroying the server.
+        TestClient anonymous;
+        TestClient user;
+        QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
+        QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        closed.clear();
+        record = sessionOf(connected, connected.count() - 1);
+        server->stop();
+        closed.sort();
+        QCOMPARE(closed, QStringList({kAnonymous + "@127.0.0.1", kUser + "@127.0.0.1"}));
+        QTRY_VERIFY(record.isNull());
+        QVERIFY(server->start());
+        TestClient lastOne;
+        QCOMPARE(lastOne.connect(server->port()), UA_STATUSCODE_GOOD);
+        record = sessionOf(connected, connected.count() - 1);
+        server.reset();
+        QVERIFY(record.isNull());
+        QCOMPARE(closed.count(), 3);
+    }
+
+    void rightsFollowTheUserAndTheNode()
+    {
+        const auto server = ::newServer();
+        QUaFolderObject *plant =
+            server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
+        plant->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
+        QUaBaseDataVariable *level = plant->addBaseDataVariable(QUaQualifiedName(1, "Level"));
+        level->setWriteAccess(true);
+        level->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
+        QUaProperty *unit = plant->addProperty(QUaQualifiedName(1, "Unit"));
+        // A folder that makes its variables read-only for anonymous clients,
+        // with a variable that decides its own write mask.
+        QUaFolderObject *tank =
+            server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Tank"));
+        tank->setUserAccessLevelCallback([](const QString &userName) -> quint8 {
+            return userName == kAnonymous ? UA_ACCESSLEVELMASK_READ : 0xFF;
+        });
+        QUaBaseDataVariable *volume = tank->addBaseDataVariable(QUaQualifiedName(1, "Volume"));
+        volume->setWriteAccess(true);
+        volume->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
+        volume->setUserWriteMaskCallback([](const QString &userName) -> quint32 {
+            return userName == kUser ? UA_WRITEMASK_DESCRIPTION : 0;
+        });
+        auto *valve = server->objectsFolder()->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
+        valve->setUserExecutableCallback(
+            [](const QString &userName) { return userName != kAnonymous; });
+        QVERIFY(server->start());
+
+        TestClient user;
+        TestClient anonymous;
+        QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
+        auto rights = [](TestClient &client, UA_AttributeId attribute,
+                         const QList<QUaNodeId> &nodes) {
+            QList<quint32> values;
+            for (const QUaNodeId &node : nodes) {
+                values << client.readAttribute(node, attribute).toUInt();
+            }
+            return values;
+        };
+        const auto accessLevel = UA_ATTRIBUTEID_USERACCESSLEVEL;
+        const auto writeMask = UA_ATTRIBUTEID_USERWRITEMASK;
+        const QList<QUaNodeId> variables{level->nodeId(), unit->nodeId(),
+                                         QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS),
+                                         volume->nodeId()};
+        const QList<QUaNodeId> nodes{plant->nodeId(), level->nodeId(), volume->nodeId(),
+                                     QUaNodeId(0, UA_NS0ID_OBJECTSFOLDER)};
+        const quint32 both = UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION;
+        QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{3, 1, 1, 3}));
+        QCOMPARE(rights(anonymous, accessLevel, variables), (QList<quint32>{3, 1, 1, 1}));
+        QCOMPARE(rights(user, writeMask, nodes),
+                 (QList<quint32>{both, UA_WRITEMASK_DISPLAYNAME, UA_WRITEMASK_DESCRIPTION, 0}));
+        const QList<quint32> anonymousMasks{both, UA_WRITEMASK_DISPLAYNAME, 0, 0};
+        QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
+        QCOMPARE(user.writeValue(volume->nodeId(), 8), UA_STATUSCODE_GOOD);
+        QVERIFY(anonymous.writeValue(volume->nodeId(), 1) != UA_STATUSCODE_GOOD);
+        const QUaNodeId open = childOf(user, valve->nodeId(), QStringLiteral("open"));
+        QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_GOOD);
+        QCOMPARE(callMethod(anonymous, valve->nodeId(), open).status,
+                 UA_STATUSCODE_BADNOTEXECUTABLE);
+
+        // A removed user loses every right at once; other sessions keep theirs.
+        server->removeUser(kUser);
+        QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{0, 0, 0, 0}));
+        QCOMPARE(rights(user, writeMask, nodes), (QList<quint32>{0, 0, 0, 0}));
+        QVERIFY(user.writeValue(volume->nodeId(), 9) != UA_STATUSCODE_GOOD);
+        QCOMPARE(volume->value().toInt(), 8);
+        QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_BADNOTEXECUTABLE);
+        QCOMPARE(valve->openings, 1);
+        QCOMPARE(rights(anonymous, accessLevel, variables).first(), 3u);
+        QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
+    }
+};
 
 QTEST_MAIN(TestQUaSessions)
 #include "tst_quasessions.moc"
