@@ -48,7 +48,7 @@ class TestMachine : public QUaBaseObject
 {
     Q_OBJECT
     Q_PROPERTY(QUaProperty *serialNumber READ serialNumber)
-    Q_PROPERTY(Mode mode READ mode WRITE setMode)
+    Q_PROPERTY(Mode mode READ mode)
     Q_PROPERTY(TestMotor *motor READ motor)
     Q_PROPERTY(TestGauge *pressure READ pressure)
     Q_PROPERTY(QString label READ label)
@@ -59,27 +59,12 @@ public:
     QUaProperty *serialNumber() const { return childNamed<QUaProperty>(this, "serialNumber"); }
     TestMotor *motor() const { return childNamed<TestMotor>(this, "motor"); }
     TestGauge *pressure() const { return childNamed<TestGauge>(this, "pressure"); }
-    Mode mode() const
-    {
-        return Mode(childNamed<QUaBaseDataVariable>(this, "mode")->value().toInt());
-    }
-    void setMode(Mode mode) { childNamed<QUaBaseDataVariable>(this, "mode")->setValue(int(mode)); }
+    Mode mode() const { return Stopped; }
     QString label() const { return QStringLiteral("press"); }
 
     Q_INVOKABLE double scaled(double value, int factor) const { return value * factor; }
-    Q_INVOKABLE Mode switchTo(Mode mode, const QString &reason = QString())
-    {
-        Q_UNUSED(reason)
-        setMode(mode);
-        return this->mode();
-    }
-    Q_INVOKABLE QString joined(const QStringList &parts) const { return parts.join('+'); }
+    Q_INVOKABLE Mode switchTo(Mode mode, const QString & = QString()) { return mode; }
     Q_INVOKABLE void jam() { throw std::runtime_error("jammed"); }
-    Q_INVOKABLE int tooMany(int a, int b, int c, int d, int e, int f, int g, int h, int i, int j,
-                            int k)
-    {
-        return a + b + c + d + e + f + g + h + i + j + k;
-    }
 };
 
 // A subclass whose base class has not been registered when it is.
@@ -177,68 +162,45 @@ private slots:
     {
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
         QUaBaseObject *line =
-            m_folder->addBaseObject(QUaQualifiedName(1, "Line"), QUaNodeId(1, quint32(100)));
-        QCOMPARE(childAdded.count(), 1);
-        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), line);
-        QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
+            m_folder->addBaseObject(QUaQualifiedName(1, "Line"), QUaNodeId(1, 100u));
+        QUaProperty *unit = line->addProperty(QUaQualifiedName(1, "Unit"));
         QCOMPARE(referenceTypeTo(m_folder, line), ns0(UA_NS0ID_ORGANIZES));
-        QCOMPARE(referenceTypeTo(line, speed), ns0(UA_NS0ID_HASCOMPONENT));
-        QCOMPARE(referenceTypeTo(speed, speed->addProperty(QUaQualifiedName(1, "Unit"))),
-                 ns0(UA_NS0ID_HASPROPERTY));
-
+        QCOMPARE(referenceTypeTo(line, unit), ns0(UA_NS0ID_HASPROPERTY));
         QVERIFY(!m_folder->addFolderObject(QUaQualifiedName(1, "Line")));
-        QVERIFY(!m_folder->addBaseObject(QUaQualifiedName(1, "Other"), QUaNodeId(1, quint32(100))));
+        QVERIFY(!m_folder->addBaseObject(QUaQualifiedName(1, "Other"), QUaNodeId(1, 100u)));
         QVERIFY(!m_folder->addProperty(QUaQualifiedName(1, "Server"), ns0(UA_NS0ID_SERVER)));
         QCOMPARE(childAdded.count(), 1);
-        // The same name in another namespace, or under another parent, is free.
-        QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Line")));
-        QVERIFY(line->addFolderObject(QUaQualifiedName(1, "Line")));
+        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), line);
+        QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Line"))); // another namespace
     }
 
-    void deletingAnObjectDeletesItsSubtreeLeavesFirst()
+    // Deleting an object deletes its subtree, leaves first. A node that a
+    // client deletes loses its object later, which then leaves a new node of
+    // the same id alone.
+    void deletingNodes()
     {
         QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
-        QUaBaseDataVariable *speed = line->addBaseDataVariable(QUaQualifiedName(1, "Speed"));
-        QUaProperty *unit = speed->addProperty(QUaQualifiedName(1, "Unit"));
-        QList<QUaNodeId> ids;
+        QUaProperty *unit = line->addProperty(QUaQualifiedName(1, "Unit"));
+        const QUaNodeId unitId = unit->nodeId();
         QStringList order;
-        for (QUaNode *node : QList<QUaNode *>{m_folder, line, speed, unit}) {
-            ids << node->nodeId();
+        for (QUaNode *node : QList<QUaNode *>{m_folder, line, unit}) {
             const QString name = node->browseName().name();
             connect(node, &QObject::destroyed, this, [&order, name] { order << name; });
         }
-        delete unit;
-        QVERIFY(!existsInStack(ids.at(3)));
-        QVERIFY(speed->addProperty(QUaQualifiedName(1, "Unit"))); // the name is free again
-
         delete m_folder;
-        QCOMPARE(order, QStringList({"Unit", "Speed", "Line", "Plant"}));
-        for (const QUaNodeId &id : ids) {
-            QVERIFY(!existsInStack(id));
-            QVERIFY(!m_server->nodeById(id));
-        }
-    }
+        QCOMPARE(order, QStringList({"Unit", "Line", "Plant"}));
+        QVERIFY(!existsInStack(unitId));
+        QVERIFY(!m_server->nodeById(unitId));
 
-    void clientDeleteNodesDeletesTheObjectLater()
-    {
-        QPointer<TestMachine> line = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Line"));
-        QPointer<QUaProperty> ratedPower = line->motor()->ratedPower();
-        QCOMPARE(m_client->deleteNode(line->nodeId()), UA_STATUSCODE_GOOD);
-        QTRY_VERIFY(line.isNull());
-        QVERIFY(ratedPower.isNull());
-        QVERIFY(!m_folder->hasChild(QUaQualifiedName(1, "Line")));
-
-        // A node the client deleted is not deleted again by its object; the id
-        // may already serve a new node, which must stay.
-        const QUaNodeId levelId(1, quint32(900));
-        QPointer<QUaBaseDataVariable> level =
-            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level"), levelId);
-        QCOMPARE(m_client->deleteNode(levelId), UA_STATUSCODE_GOOD);
-        QUaBaseDataVariable *replacement =
-            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Level2"), levelId);
-        delete level.data(); // if not yet deleted: the object of the old node goes now
-        QCOMPARE(m_server->nodeById(levelId), replacement);
-        QVERIFY(existsInStack(levelId));
+        QUaNode *objects = m_server->objectsFolder();
+        const QUaNodeId id(1, 900u);
+        QPointer<TestMachine> press = objects->addChild<TestMachine>(QUaQualifiedName(1, "M"), id);
+        QPointer<QUaProperty> serialNumber = press->serialNumber();
+        QCOMPARE(m_client->deleteNode(id), UA_STATUSCODE_GOOD);
+        QUaNode *replacement = objects->addChild<QUaBaseObject>(QUaQualifiedName(1, "New"), id);
+        QTRY_VERIFY(press.isNull() && serialNumber.isNull());
+        QCOMPARE(m_server->nodeById(id), replacement);
+        QVERIFY(existsInStack(id));
     }
 
     // The objects folder's object outlives its node, which a client may
@@ -262,88 +224,75 @@ private slots:
         QUaBaseObject *tank = m_folder->addBaseObject(QUaQualifiedName(1, "Tank"));
         QSignalSpy pumpAdded(pump, &QUaNode::referenceAdded);
         QSignalSpy tankAdded(tank, &QUaNode::referenceAdded);
+        QSignalSpy pumpRemoved(pump, &QUaNode::referenceRemoved);
         QSignalSpy tankRemoved(tank, &QUaNode::referenceRemoved);
-
         pump->addReference(kFeeds, tank);
         pump->addReference(kFeeds, tank);
-        QCOMPARE(pumpAdded.count(), 1);
-        QCOMPARE(pumpAdded.at(0).at(2).toBool(), true);
-        QCOMPARE(tankAdded.count(), 1);
+        QCOMPARE(pumpAdded.count() + tankAdded.count(), 2);
         QCOMPARE(tankAdded.at(0).at(1).value<QUaNode *>(), pump);
-        QCOMPARE(tankAdded.at(0).at(2).toBool(), false);
+        QCOMPARE(tankAdded.at(0).at(2).toBool(), false); // not forward from the tank
         QCOMPARE(tank->findReferences(kFeeds, false), QList<QUaNode *>{pump});
         QVERIFY(!referenceTypeTo(pump, tank).isNull()); // clients see it
-
         pump->removeReference(kFeeds, tank);
         pump->removeReference(kFeeds, tank);
-        QCOMPARE(tankRemoved.count(), 1);
-        QVERIFY(pump->findReferences(kFeeds).isEmpty());
+        QCOMPARE(pumpRemoved.count() + tankRemoved.count(), 2);
 
         // Each end reports the reference gone when the other end disappears.
         QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
         pump->addReference(kFeeds, tank);
         valve->addReference(kFeeds, pump);
-        QSignalSpy pumpRemoved(pump, &QUaNode::referenceRemoved);
         delete tank;
         delete valve;
-        QCOMPARE(pumpRemoved.count(), 2);
-        QCOMPARE(pumpRemoved.at(0).at(2).toBool(), true);
-        QCOMPARE(pumpRemoved.at(1).at(2).toBool(), false);
+        QCOMPARE(pumpRemoved.count(), 3);
+        QVERIFY(pump->findReferences(kFeeds).isEmpty() &&
+                pump->findReferences(kFeeds, false).isEmpty());
         // A reference type cannot take a node id in use.
         QVERIFY(!m_server->registerReferenceType(
             {QStringLiteral("Other"), QStringLiteral("Inverse")}, ns0(UA_NS0ID_SERVER)));
     }
 
-    void writesTellNetworkFromProgram()
+    // Only clients' writes are the network's, the program's status and time
+    // writes included; the stack's refusals change nothing; access levels
+    // gate clients; a value rank is reported once per real change.
+    void variableWrites()
     {
         QUaBaseDataVariable *variable = addVariable("Setpoint");
-        variable->setDataType(QMetaType::Int);
-        variable->setWriteAccess(true);
         // The gateway connects by signature text.
         QSignalSpy valueChanged(variable, SIGNAL(valueChanged(const QVariant &, const bool &)));
         QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
+        QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
         variable->setValue(8, QUa::Status::Good, kSourceTime);
-        QCOMPARE(valueChanged.at(0), QVariantList({8, false}));
-
-        // A status of its own keeps the value and the time.
+        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_BADNOTWRITABLE);
+        variable->setWriteAccess(true);
         variable->setStatusCode(QUa::Status::BadDeviceFailure);
-        QCOMPARE(statusChanged.last().at(0).value<QUaStatusCode>(), QUa::Status::BadDeviceFailure);
-        QCOMPARE(statusChanged.last().at(1).toBool(), false);
-        QCOMPARE(valueChanged.last(), QVariantList({8, false}));
         QCOMPARE(variable->sourceTimestamp(), kSourceTime);
         variable->setSourceTimestamp(kSourceTime.addSecs(60));
+        QCOMPARE(statusChanged.last().at(1).toBool(), false);
         QCOMPARE(valueChanged.last(), QVariantList({8, false}));
         UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
-        QCOMPARE(m_client->readValue(variable->nodeId(), &readStatus), QVariant(8));
+        m_client->readValue(variable->nodeId(), &readStatus);
         QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));
 
+        // The stack refuses an array on a scalar node, of the same or another type.
+        variable->setValueRank(UA_VALUERANK_SCALAR);
         const int programWrites = valueChanged.count();
+        variable->setValue(QVariantList{1, 2});
+        variable->setValue(QVariantList{kSourceTime});
+        QCOMPARE(valueChanged.count(), programWrites);
+        QCOMPARE(variable->value(), QVariant(8));
+        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_INT32));
         QCOMPARE(m_client->writeValue(variable->nodeId(), 5), UA_STATUSCODE_GOOD);
-        QCOMPARE(valueChanged.count(), programWrites + 1);
         QCOMPARE(valueChanged.last(), QVariantList({5, true}));
-        // The stack checks a client's value against the data type.
         QVERIFY(m_client->writeValue(variable->nodeId(), QStringLiteral("x")) !=
                 UA_STATUSCODE_GOOD);
         QCOMPARE(valueChanged.count(), programWrites + 1);
-    }
 
-    void refusedProgramWriteChangesNothing()
-    {
-        QUaBaseDataVariable *variable = addVariable("Counter");
-        variable->setValue(1);
+        variable->setValueRank(UA_VALUERANK_ONE_DIMENSION); // the scalar does not fit
         variable->setValueRank(UA_VALUERANK_SCALAR);
-        variable->setWriteAccess(true);
-        QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
-
-        // The stack refuses an array on a scalar node, of the same or another type.
-        variable->setValue(QVariantList{1, 2});
-        variable->setValue(QVariantList{kSourceTime});
-        QCOMPARE(valueChanged.count(), 0);
-        QCOMPARE(variable->value(), QVariant(1));
-        QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_INT32));
-        // The next client write is the network's again.
-        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
-        QCOMPARE(valueChanged.at(0), QVariantList({2, true}));
+        QCOMPARE(rankChanged.count(), 1);
+        variable->setReadAccess(false);
+        m_client->readValue(variable->nodeId(), &readStatus);
+        QCOMPARE(readStatus, UA_STATUSCODE_BADNOTREADABLE);
     }
 
     // Without an explicit type the value keeps the variable's type when it
@@ -413,34 +362,6 @@ private slots:
         QCOMPARE(valueChanged.count(), 1); // nothing written for the same type
     }
 
-    // Reported once per real change; a rank the stored value does not fit is refused.
-    void valueRankChangesAreReported()
-    {
-        QUaBaseDataVariable *variable = addVariable("Samples");
-        variable->setValue(QVariantList{1, 2});
-        QSignalSpy rankChanged(variable, &QUaBaseVariable::valueRankChanged);
-        variable->setValueRank(UA_VALUERANK_SCALAR);
-        QCOMPARE(rankChanged.count(), 0);
-        variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
-        variable->setValueRank(UA_VALUERANK_ONE_DIMENSION);
-        QCOMPARE(rankChanged.count(), 1);
-        QCOMPARE(m_client->readAttribute(variable->nodeId(), UA_ATTRIBUTEID_VALUERANK).toInt(),
-                 UA_VALUERANK_ONE_DIMENSION);
-    }
-
-    void accessLevelsGateClients()
-    {
-        QUaBaseDataVariable *variable = addVariable("Mode");
-        variable->setValue(1);
-        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_BADNOTWRITABLE);
-        variable->setWriteAccess(true);
-        QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
-        variable->setReadAccess(false);
-        UA_StatusCode status = UA_STATUSCODE_GOOD;
-        m_client->readValue(variable->nodeId(), &status);
-        QCOMPARE(status, UA_STATUSCODE_BADNOTREADABLE);
-    }
-
     void enumerationDataTypes()
     {
         m_server->registerEnum(QMetaEnum::fromType<QUa::Status>());
@@ -451,21 +372,18 @@ private slots:
 
         QUaBaseDataVariable *variable = addVariable("Quality");
         variable->setValue(QStringLiteral("x"));
+        variable->setWriteAccess(true);
         QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
         QVERIFY(!variable->setDataTypeEnum(QStringLiteral("QUa::Unknown")));
-        QCOMPARE(valueChanged.count(), 0);
         QVERIFY(variable->setDataTypeEnum(QStringLiteral("QUa::Status")));
         QCOMPARE(dataTypeSeen(variable->nodeId()), enumTypeId);
         QCOMPARE(variable->value(), QVariant(0));
         // Clients write enumeration values as integers.
-        variable->setWriteAccess(true);
         QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
         QCOMPARE(valueChanged.last(), QVariantList({2, true}));
-
         // Registered on first use.
-        QUaBaseDataVariable *level = addVariable("LogLevel");
-        level->setDataTypeEnum(QMetaEnum::fromType<QUa::LogLevel>());
-        QCOMPARE(dataTypeSeen(level->nodeId()), QUaNodeId(1, "QUa::LogLevel"));
+        variable->setDataTypeEnum(QMetaEnum::fromType<QUa::LogLevel>());
+        QCOMPARE(dataTypeSeen(variable->nodeId()), QUaNodeId(1, "QUa::LogLevel"));
     }
 
     void typesFollowTheClassTree()
@@ -474,34 +392,25 @@ private slots:
         // A type node id in use refuses the registration.
         m_server->registerType(TestMotor::staticMetaObject, ns0(UA_NS0ID_SERVER));
         QVERIFY(child(baseObjectType, "TestMotor").isNull());
-        const QUaNodeId motorType(1, QStringLiteral("MotorType"));
-        m_server->registerType(TestMotor::staticMetaObject, motorType);
-
         // The base class is not registered yet: it goes first, and once.
-        m_server->registerType(TestSpecialMachine::staticMetaObject);
         m_server->registerType(TestSpecialMachine::staticMetaObject);
         m_server->registerType(TestMachine::staticMetaObject);
         QCOMPARE(named(baseObjectType, "TestMachine").count(), 1);
         const QUaNodeId machineType = child(baseObjectType, "TestMachine");
-        QCOMPARE(named(machineType, "TestSpecialMachine").count(), 1);
+        QVERIFY(!child(machineType, "TestSpecialMachine").isNull());
 
-        // Node properties are mandatory children, with the node's type; a
-        // variable class is a variable type.
-        const QUaNodeId gaugeType = child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge");
+        // Node properties are mandatory children with their class's type; a
+        // variable class is a variable type. Declarations have no objects.
         const QList<QPair<QString, QUaNodeId>> children{
             {"serialNumber", ns0(UA_NS0ID_PROPERTYTYPE)},
-            {"mode", ns0(UA_NS0ID_BASEDATAVARIABLETYPE)},
-            {"motor", motorType},
-            {"pressure", gaugeType}};
+            {"motor", child(baseObjectType, "TestMotor")},
+            {"pressure", child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge")}};
         for (const auto &expected : children) {
-            const TestClient::Reference ref = named(machineType, expected.first).value(0);
-            QCOMPARE(ref.referenceTypeId,
-                     ns0(expected.first == "serialNumber" ? UA_NS0ID_HASPROPERTY
-                                                          : UA_NS0ID_HASCOMPONENT));
-            QCOMPARE(referenced(ref.targetId, UA_NS0ID_HASTYPEDEFINITION), expected.second);
-            QCOMPARE(referenced(ref.targetId, UA_NS0ID_HASMODELLINGRULE),
+            const QUaNodeId declared = child(machineType, expected.first);
+            QCOMPARE(referenced(declared, UA_NS0ID_HASTYPEDEFINITION), expected.second);
+            QCOMPARE(referenced(declared, UA_NS0ID_HASMODELLINGRULE),
                      ns0(UA_NS0ID_MODELLINGRULE_MANDATORY));
-            QVERIFY(!m_server->nodeById(ref.targetId)); // declarations have no objects
+            QVERIFY(!m_server->nodeById(declared));
         }
         QVERIFY(child(machineType, "label").isNull());
         const QUaNodeId modeType = dataTypeSeen(child(machineType, "mode"));
@@ -509,66 +418,44 @@ private slots:
                      .value<QUaQualifiedName>()
                      .name(),
                  QStringLiteral("TestMachine::Mode"));
-        // A default argument makes no second method node, more than ten
-        // parameters make none.
+        // A default argument makes no second method node.
         QCOMPARE(named(machineType, "switchTo").count(), 1);
-        QVERIFY(child(machineType, "tooMany").isNull());
     }
 
-    void instancesBindChildrenToProperties()
-    {
-        auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        for (QUaNode *node :
-             QList<QUaNode *>{machine->serialNumber(), machine->motor(), machine->pressure()}) {
-            QVERIFY(node);
-            QCOMPARE(node->nodeId(), child(machine->nodeId(), node->browseName().name()));
-        }
-        QVERIFY(machine->motor()->ratedPower() && machine->pressure()->unit());
-        // The enumeration property reads and writes its child.
-        machine->setMode(TestMachine::Maintenance);
-        QCOMPARE(m_client->readValue(child(machine->nodeId(), "mode")).toInt(), 5);
-        // Instances of a subclass get the children of both classes.
-        auto *special = machine->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
-        QVERIFY(special->certificate() && special->motor()->ratedPower());
-    }
-
-    // Nodes that clients add get objects of their type's class and are
-    // announced; those under type nodes are declarations and get none.
-    void clientAddedNodesGetObjects()
+    // Instances bind their children to the class's properties, also those
+    // that clients add, which are announced; nodes that clients add under
+    // type nodes are declarations and get no objects.
+    void instancesAndClientAddedNodes()
     {
         QUaSignaler *signaler = m_server->newInstanceSignaler(TestMachine::staticMetaObject);
         QSignalSpy newInstance(signaler, &QUaSignaler::signalNewInstance);
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
+        auto *press = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
+        QVERIFY(press->motor()->ratedPower() && press->pressure()->unit());
+        QCOMPARE(press->serialNumber()->nodeId(), child(press->nodeId(), "serialNumber"));
+        auto *special = press->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
+        QVERIFY(special->certificate() && special->motor()->ratedPower());
 
-        QUaNodeId variableId;
-        QCOMPARE(m_client->addVariable(m_folder->nodeId(), QUaQualifiedName(1, "FromClient"),
-                                       &variableId),
-                 UA_STATUSCODE_GOOD);
-        auto *variable = qobject_cast<QUaBaseDataVariable *>(m_server->nodeById(variableId));
-        QVERIFY(variable);
-        QCOMPARE(childAdded.at(0).at(0).value<QUaNode *>(), variable);
-
-        auto *machine = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        QUaNodeId pressId;
+        QUaNodeId id;
         QCOMPARE(m_client->addObject(m_folder->nodeId(), QUaNodeId(1, QStringLiteral("Client")),
-                                     QUaQualifiedName(1, "Client"), machine->typeDefinitionNodeId(),
-                                     &pressId),
+                                     QUaQualifiedName(1, "Client"), press->typeDefinitionNodeId(),
+                                     &id),
                  UA_STATUSCODE_GOOD);
-        auto *clientMachine = qobject_cast<TestMachine *>(m_server->nodeById(pressId));
-        QVERIFY(clientMachine && clientMachine->motor()->ratedPower());
-        QCOMPARE(childAdded.last().at(0).value<QUaNode *>(), clientMachine);
-        QCOMPARE(callMethod(*m_client, pressId, child(pressId, "scaled"), {3.0, 3}).outputs,
+        auto *fromClient = qobject_cast<TestMachine *>(m_server->nodeById(id));
+        QVERIFY(fromClient && fromClient->motor()->ratedPower());
+        QCOMPARE(childAdded.last().at(0).value<QUaNode *>(), fromClient);
+        QCOMPARE(newInstance.count(), 2); // not the subclass's instance
+        QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), fromClient);
+        QCOMPARE(callMethod(*m_client, id, child(id, "scaled"), {3.0, 3}).outputs,
                  QVariantList{9.0});
-        // Instances of subtypes and of other types are not announced here.
-        QVERIFY(m_folder->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special")));
-        QCOMPARE(newInstance.count(), 2);
-        QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), clientMachine);
 
-        QUaNodeId insideType;
-        QCOMPARE(m_client->addVariable(ns0(UA_NS0ID_BASEOBJECTTYPE),
-                                       QUaQualifiedName(1, "Declared"), &insideType),
+        QCOMPARE(m_client->addVariable(m_folder->nodeId(), QUaQualifiedName(1, "Var"), &id),
                  UA_STATUSCODE_GOOD);
-        QVERIFY(!m_server->nodeById(insideType));
+        QVERIFY(qobject_cast<QUaBaseDataVariable *>(m_server->nodeById(id)));
+        QCOMPARE(
+            m_client->addVariable(ns0(UA_NS0ID_BASEOBJECTTYPE), QUaQualifiedName(1, "Var"), &id),
+            UA_STATUSCODE_GOOD);
+        QVERIFY(!m_server->nodeById(id));
     }
 
     void clientCallsMethods_data()
@@ -587,7 +474,6 @@ private slots:
         row("scalars", "Press", "scaled", {2.5, 4}, good, {10.0});
         row("enumeration", "Press", "switchTo", {int(TestMachine::Running), "now"}, good,
             {int(TestMachine::Running)});
-        row("string list", "Press", "joined", {QStringList{"a", "b"}}, good, {"a+b"});
         row("subclass's own", "Special", "certify", {}, good, {"SN-7-ok"});
         row("base class's", "Special", "scaled", {1.5, 2}, good, {3.0});
         row("throws", "Press", "jam", {}, UA_STATUSCODE_BADINTERNALERROR, {});
@@ -618,9 +504,6 @@ private slots:
         const CallResult result = callMethod(*m_client, objectId, methodId, inputs);
         QCOMPARE(result.status, UA_StatusCode(status));
         QCOMPARE(result.outputs, outputs);
-        if (method == "switchTo") {
-            QCOMPARE(press->mode(), TestMachine::Running);
-        }
     }
 };
 
