@@ -23,17 +23,15 @@ template <typename T> T *childNamed(const QUaNode *node, const char *name)
     return qobject_cast<T *>(node->browseChild(QUaQualifiedName(0, QString::fromLatin1(name))));
 }
 
-} // namespace
+const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
+const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
 
-// A variable class with a property of its own.
-class TestGauge : public QUaBaseDataVariable
+QUaNodeId ns0(quint32 id)
 {
-    Q_OBJECT
-    Q_PROPERTY(QUaProperty *unit READ unit)
-public:
-    Q_INVOKABLE explicit TestGauge(QUaServer *server) : QUaBaseDataVariable(server) {}
-    QUaProperty *unit() const { return childNamed<QUaProperty>(this, "unit"); }
-};
+    return QUaNodeId(0, id);
+}
+
+} // namespace
 
 class TestMotor : public QUaBaseObject
 {
@@ -50,7 +48,6 @@ class TestMachine : public QUaBaseObject
     Q_PROPERTY(QUaProperty *serialNumber READ serialNumber)
     Q_PROPERTY(Mode mode READ mode)
     Q_PROPERTY(TestMotor *motor READ motor)
-    Q_PROPERTY(TestGauge *pressure READ pressure)
     Q_PROPERTY(QString label READ label)
 public:
     enum Mode { Stopped = 0, Running = 1, Maintenance = 5 };
@@ -58,7 +55,6 @@ public:
     Q_INVOKABLE explicit TestMachine(QUaServer *server) : QUaBaseObject(server) {}
     QUaProperty *serialNumber() const { return childNamed<QUaProperty>(this, "serialNumber"); }
     TestMotor *motor() const { return childNamed<TestMotor>(this, "motor"); }
-    TestGauge *pressure() const { return childNamed<TestGauge>(this, "pressure"); }
     Mode mode() const { return Stopped; }
     QString label() const { return QStringLiteral("press"); }
 
@@ -77,19 +73,6 @@ public:
     QUaProperty *certificate() const { return childNamed<QUaProperty>(this, "certificate"); }
     Q_INVOKABLE QString certify() { return serialNumber()->value().toString() + "-ok"; }
 };
-
-namespace
-{
-
-const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
-const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
-
-QUaNodeId ns0(quint32 id)
-{
-    return QUaNodeId(0, id);
-}
-
-} // namespace
 
 class TestQUaNode : public QObject
 {
@@ -176,7 +159,7 @@ private slots:
 
     // Deleting an object deletes its subtree, leaves first. A node that a
     // client deletes loses its object later, which then leaves a new node of
-    // the same id alone.
+    // the same id alone. Writes to a deleted node are not reported.
     void deletingNodes()
     {
         QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
@@ -201,20 +184,16 @@ private slots:
         QTRY_VERIFY(press.isNull() && serialNumber.isNull());
         QCOMPARE(m_server->nodeById(id), replacement);
         QVERIFY(existsInStack(id));
-    }
 
-    // The objects folder's object outlives its node, which a client may
-    // delete: its attribute writes then fail unreported.
-    void refusedAttributeWritesAreNotReported()
-    {
-        QUaNode *orphan = m_server->objectsFolder();
-        QSignalSpy displayNameChanged(orphan, &QUaNode::displayNameChanged);
-        QSignalSpy writeMaskChanged(orphan, &QUaNode::writeMaskChanged);
-        orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Here")));
+        // The objects folder's object outlives its node, which a client may
+        // delete: its attribute writes then fail unreported.
+        QSignalSpy displayNameChanged(objects, &QUaNode::displayNameChanged);
+        QSignalSpy writeMaskChanged(objects, &QUaNode::writeMaskChanged);
+        objects->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Here")));
         QCOMPARE(displayNameChanged.count(), 1);
         QCOMPARE(m_client->deleteNode(ns0(UA_NS0ID_OBJECTSFOLDER)), UA_STATUSCODE_GOOD);
-        orphan->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
-        orphan->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
+        objects->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Gone")));
+        objects->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
         QCOMPARE(displayNameChanged.count() + writeMaskChanged.count(), 1);
     }
 
@@ -222,33 +201,26 @@ private slots:
     {
         QUaBaseObject *pump = m_folder->addBaseObject(QUaQualifiedName(1, "Pump"));
         QUaBaseObject *tank = m_folder->addBaseObject(QUaQualifiedName(1, "Tank"));
-        QSignalSpy pumpAdded(pump, &QUaNode::referenceAdded);
-        QSignalSpy tankAdded(tank, &QUaNode::referenceAdded);
-        QSignalSpy pumpRemoved(pump, &QUaNode::referenceRemoved);
-        QSignalSpy tankRemoved(tank, &QUaNode::referenceRemoved);
+        QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
+        QSignalSpy added(tank, &QUaNode::referenceAdded);
+        QSignalSpy removed(pump, &QUaNode::referenceRemoved);
         pump->addReference(kFeeds, tank);
         pump->addReference(kFeeds, tank);
-        QCOMPARE(pumpAdded.count() + tankAdded.count(), 2);
-        QCOMPARE(tankAdded.at(0).at(1).value<QUaNode *>(), pump);
-        QCOMPARE(tankAdded.at(0).at(2).toBool(), false); // not forward from the tank
-        QCOMPARE(tank->findReferences(kFeeds, false), QList<QUaNode *>{pump});
+        QCOMPARE(added.count(), 1);
+        QCOMPARE(added.at(0).at(1).value<QUaNode *>(), pump);
+        QCOMPARE(added.at(0).at(2).toBool(), false);    // not forward from the tank
         QVERIFY(!referenceTypeTo(pump, tank).isNull()); // clients see it
         pump->removeReference(kFeeds, tank);
         pump->removeReference(kFeeds, tank);
-        QCOMPARE(pumpRemoved.count() + tankRemoved.count(), 2);
-
+        QCOMPARE(removed.count(), 1);
         // Each end reports the reference gone when the other end disappears.
-        QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
         pump->addReference(kFeeds, tank);
         valve->addReference(kFeeds, pump);
         delete tank;
         delete valve;
-        QCOMPARE(pumpRemoved.count(), 3);
-        QVERIFY(pump->findReferences(kFeeds).isEmpty() &&
-                pump->findReferences(kFeeds, false).isEmpty());
-        // A reference type cannot take a node id in use.
-        QVERIFY(!m_server->registerReferenceType(
-            {QStringLiteral("Other"), QStringLiteral("Inverse")}, ns0(UA_NS0ID_SERVER)));
+        QCOMPARE(removed.count(), 3);
+        QVERIFY(pump->findReferences(kFeeds).isEmpty());
+        QVERIFY(pump->findReferences(kFeeds, false).isEmpty());
     }
 
     // Only clients' writes are the network's, the program's status and time
@@ -272,7 +244,6 @@ private slots:
         UA_StatusCode readStatus = UA_STATUSCODE_GOOD;
         m_client->readValue(variable->nodeId(), &readStatus);
         QCOMPARE(readStatus, UA_StatusCode(QUa::Status::BadDeviceFailure));
-
         // The stack refuses an array on a scalar node, of the same or another type.
         variable->setValueRank(UA_VALUERANK_SCALAR);
         const int programWrites = valueChanged.count();
@@ -286,7 +257,6 @@ private slots:
         QVERIFY(m_client->writeValue(variable->nodeId(), QStringLiteral("x")) !=
                 UA_STATUSCODE_GOOD);
         QCOMPARE(valueChanged.count(), programWrites + 1);
-
         variable->setValueRank(UA_VALUERANK_ONE_DIMENSION); // the scalar does not fit
         variable->setValueRank(UA_VALUERANK_SCALAR);
         QCOMPARE(rankChanged.count(), 1);
@@ -353,7 +323,6 @@ private slots:
         QCOMPARE(variable->dataType(), QUaDataType(QMetaType::QString));
         QCOMPARE(variable->value(), QVariant("2.5"));
         QCOMPARE(variable->statusCode(), QUa::Status::Uncertain);
-
         valueChanged.clear();
         variable->setDataType(QMetaType::Double);
         QCOMPARE(dataTypeSeen(variable->nodeId()), ns0(UA_NS0ID_DOUBLE));
@@ -389,9 +358,6 @@ private slots:
     void typesFollowTheClassTree()
     {
         const QUaNodeId baseObjectType = ns0(UA_NS0ID_BASEOBJECTTYPE);
-        // A type node id in use refuses the registration.
-        m_server->registerType(TestMotor::staticMetaObject, ns0(UA_NS0ID_SERVER));
-        QVERIFY(child(baseObjectType, "TestMotor").isNull());
         // The base class is not registered yet: it goes first, and once.
         m_server->registerType(TestSpecialMachine::staticMetaObject);
         m_server->registerType(TestMachine::staticMetaObject);
@@ -399,12 +365,11 @@ private slots:
         const QUaNodeId machineType = child(baseObjectType, "TestMachine");
         QVERIFY(!child(machineType, "TestSpecialMachine").isNull());
 
-        // Node properties are mandatory children with their class's type; a
-        // variable class is a variable type. Declarations have no objects.
+        // Node properties are mandatory children with their class's type;
+        // declarations have no objects.
         const QList<QPair<QString, QUaNodeId>> children{
             {"serialNumber", ns0(UA_NS0ID_PROPERTYTYPE)},
-            {"motor", child(baseObjectType, "TestMotor")},
-            {"pressure", child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge")}};
+            {"motor", child(baseObjectType, "TestMotor")}};
         for (const auto &expected : children) {
             const QUaNodeId declared = child(machineType, expected.first);
             QCOMPARE(referenced(declared, UA_NS0ID_HASTYPEDEFINITION), expected.second);
@@ -413,11 +378,6 @@ private slots:
             QVERIFY(!m_server->nodeById(declared));
         }
         QVERIFY(child(machineType, "label").isNull());
-        const QUaNodeId modeType = dataTypeSeen(child(machineType, "mode"));
-        QCOMPARE(m_client->readAttribute(modeType, UA_ATTRIBUTEID_BROWSENAME)
-                     .value<QUaQualifiedName>()
-                     .name(),
-                 QStringLiteral("TestMachine::Mode"));
         // A default argument makes no second method node.
         QCOMPARE(named(machineType, "switchTo").count(), 1);
     }
@@ -431,7 +391,7 @@ private slots:
         QSignalSpy newInstance(signaler, &QUaSignaler::signalNewInstance);
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
         auto *press = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        QVERIFY(press->motor()->ratedPower() && press->pressure()->unit());
+        QVERIFY(press->motor()->ratedPower());
         QCOMPARE(press->serialNumber()->nodeId(), child(press->nodeId(), "serialNumber"));
         auto *special = press->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
         QVERIFY(special->certificate() && special->motor()->ratedPower());
