@@ -23,13 +23,13 @@ template <typename T> T *childNamed(const QUaNode *node, const char *name)
     return qobject_cast<T *>(node->browseChild(QUaQualifiedName(0, QString::fromLatin1(name))));
 }
 
-const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
-const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
-
 QUaNodeId ns0(quint32 id)
 {
     return QUaNodeId(0, id);
 }
+
+const QUaReferenceType kFeeds{QStringLiteral("Feeds"), QStringLiteral("FedBy")};
+const QDateTime kSourceTime = QDateTime::fromString("2024-03-01T10:00:00.000Z", Qt::ISODateWithMs);
 
 } // namespace
 
@@ -86,37 +86,30 @@ class TestQUaNode : public QObject
     {
         return m_folder->addBaseDataVariable(QUaQualifiedName(1, name));
     }
-    QUaNodeId dataTypeSeen(const QUaNodeId &nodeId)
+    QUaNodeId dataTypeSeen(const QUaNodeId &id)
     {
-        return m_client->readAttribute(nodeId, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
+        return m_client->readAttribute(id, UA_ATTRIBUTEID_DATATYPE).value<QUaNodeId>();
     }
-    bool existsInStack(const QUaNodeId &nodeId)
+    bool existsInStack(const QUaNodeId &id)
     {
         UA_StatusCode status = UA_STATUSCODE_GOOD;
-        m_client->readAttribute(nodeId, UA_ATTRIBUTEID_NODEID, &status);
+        m_client->readAttribute(id, UA_ATTRIBUTEID_NODEID, &status);
         return status == UA_STATUSCODE_GOOD;
     }
     // The forward references from the node that a client sees, to targets of
     // the browse name or of the reference type.
-    QList<TestClient::Reference> named(const QUaNodeId &nodeId, const QString &name,
-                                       const QUaNodeId &referenceTypeId = QUaNodeId())
+    QList<TestClient::Reference> named(const QUaNodeId &id, const QString &name, quint32 type = 0)
     {
         QList<TestClient::Reference> found;
-        for (const TestClient::Reference &ref : m_client->browse(nodeId)) {
-            if (ref.browseName.name() == name || ref.referenceTypeId == referenceTypeId) {
+        for (const TestClient::Reference &ref : m_client->browse(id)) {
+            if (ref.browseName.name() == name || ref.referenceTypeId == ns0(type)) {
                 found.append(ref);
             }
         }
         return found;
     }
-    QUaNodeId child(const QUaNodeId &nodeId, const QString &name)
-    {
-        return childOf(*m_client, nodeId, name);
-    }
-    QUaNodeId referenced(const QUaNodeId &nodeId, quint32 referenceTypeId)
-    {
-        return named(nodeId, QString(), ns0(referenceTypeId)).value(0).targetId;
-    }
+    QUaNodeId child(const QUaNodeId &id, QString name) { return childOf(*m_client, id, name); }
+    QUaNodeId target(const QUaNodeId &id, quint32 type) { return named(id, {}, type)[0].targetId; }
     QUaNodeId referenceTypeTo(const QUaNode *source, const QUaNode *node)
     {
         return named(source->nodeId(), node->browseName().name()).value(0).referenceTypeId;
@@ -372,8 +365,8 @@ private slots:
             {"motor", child(baseObjectType, "TestMotor")}};
         for (const auto &expected : children) {
             const QUaNodeId declared = child(machineType, expected.first);
-            QCOMPARE(referenced(declared, UA_NS0ID_HASTYPEDEFINITION), expected.second);
-            QCOMPARE(referenced(declared, UA_NS0ID_HASMODELLINGRULE),
+            QCOMPARE(target(declared, UA_NS0ID_HASTYPEDEFINITION), expected.second);
+            QCOMPARE(target(declared, UA_NS0ID_HASMODELLINGRULE),
                      ns0(UA_NS0ID_MODELLINGRULE_MANDATORY));
             QVERIFY(!m_server->nodeById(declared));
         }
