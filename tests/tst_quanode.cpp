@@ -167,7 +167,6 @@ private slots:
         QCOMPARE(order, QStringList({"Unit", "Line", "Plant"}));
         QVERIFY(!existsInStack(unitId));
         QVERIFY(!m_server->nodeById(unitId));
-
         QUaNode *objects = m_server->objectsFolder();
         const QUaNodeId id(1, 900u);
         QPointer<TestMachine> press = objects->addChild<TestMachine>(QUaQualifiedName(1, "M"), id);
@@ -177,7 +176,6 @@ private slots:
         QTRY_VERIFY(press.isNull() && serialNumber.isNull());
         QCOMPARE(m_server->nodeById(id), replacement);
         QVERIFY(existsInStack(id));
-
         // The objects folder's object outlives its node, which a client may
         // delete: its attribute writes then fail unreported.
         QSignalSpy displayNameChanged(objects, &QUaNode::displayNameChanged);
@@ -331,7 +329,6 @@ private slots:
         const QUaNodeId enumTypeId(1, "QUa::Status");
         QCOMPARE(named(ns0(UA_NS0ID_ENUMERATION), "QUa::Status").count(), 1);
         QVERIFY(!child(enumTypeId, "EnumValues").isNull());
-
         QUaBaseDataVariable *variable = addVariable("Quality");
         variable->setValue(QStringLiteral("x"));
         variable->setWriteAccess(true);
@@ -357,7 +354,6 @@ private slots:
         QCOMPARE(named(baseObjectType, "TestMachine").count(), 1);
         const QUaNodeId machineType = child(baseObjectType, "TestMachine");
         QVERIFY(!child(machineType, "TestSpecialMachine").isNull());
-
         // Node properties are mandatory children with their class's type;
         // declarations have no objects.
         const QList<QPair<QString, QUaNodeId>> children{
@@ -388,7 +384,6 @@ private slots:
         QCOMPARE(press->serialNumber()->nodeId(), child(press->nodeId(), "serialNumber"));
         auto *special = press->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
         QVERIFY(special->certificate() && special->motor()->ratedPower());
-
         QUaNodeId id;
         QCOMPARE(m_client->addObject(m_folder->nodeId(), QUaNodeId(1, QStringLiteral("Client")),
                                      QUaQualifiedName(1, "Client"), press->typeDefinitionNodeId(),
@@ -401,7 +396,6 @@ private slots:
         QCOMPARE(newInstance.at(1).at(0).value<QUaNode *>(), fromClient);
         QCOMPARE(callMethod(*m_client, id, child(id, "scaled"), {3.0, 3}).outputs,
                  QVariantList{9.0});
-
         QCOMPARE(m_client->addVariable(m_folder->nodeId(), QUaQualifiedName(1, "Var"), &id),
                  UA_STATUSCODE_GOOD);
         QVERIFY(qobject_cast<QUaBaseDataVariable *>(m_server->nodeById(id)));
@@ -451,7 +445,6 @@ private slots:
         QCOMPARE(m_client->addReference(other->nodeId(), ns0(UA_NS0ID_HASCOMPONENT), scaled,
                                         UA_NODECLASS_METHOD),
                  UA_STATUSCODE_GOOD);
-
         const QUaNodeId objectId = m_folder->browseChild(QUaQualifiedName(1, object))->nodeId();
         const QUaNodeId methodId = object == "Other" ? scaled : child(objectId, method);
         const CallResult result = callMethod(*m_client, objectId, methodId, inputs);

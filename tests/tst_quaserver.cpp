@@ -30,7 +30,6 @@ private slots:
         QVERIFY(server->start());
         QVERIFY(server->start());
         QCOMPARE(running.count(), 1);
-
         // Another server cannot take the busy port, says why, and starts on a free one.
         QUaServer second;
         second.setPort(firstPort);
@@ -39,7 +38,6 @@ private slots:
         QVERIFY(!second.lastError().isEmpty());
         second.setPort(freeLoopbackPort());
         QVERIFY(second.start());
-
         // The port and the login settings take effect at the next start.
         server->setPort(secondPort);
         server->setAnonymousLoginAllowed(false);
@@ -55,7 +53,6 @@ private slots:
         QVERIFY(anonymous.connect(secondPort) != UA_STATUSCODE_GOOD);
         TestClient client;
         QCOMPARE(client.connectUser(secondPort, kUser, kPassword), UA_STATUSCODE_GOOD);
-
         // The discovery URLs name the new port.
         UA_EndpointDescription endpoint = client.endpoints(secondPort).value(0);
         QVERIFY(endpoint.server.discoveryUrlsSize > 0);
@@ -81,7 +78,6 @@ private slots:
         QVERIFY(server->start());
         TestClient client;
         QCOMPARE(client.connectUser(server->port(), longName, kPassword), UA_STATUSCODE_GOOD);
-
         bool listening = false;
         bool cutUserName = false;
         for (const QList<QVariant> &arguments : logs) {
@@ -101,8 +97,7 @@ private slots:
     }
 
     // Children of instances that clients add get ids computed from the
-    // parent's, or from the application's callback, and a free one when that
-    // is taken.
+    // parent's, and a free one when that is taken.
     void nodeManagementAndChildNodeIds()
     {
         auto server = newServer();
@@ -114,7 +109,6 @@ private slots:
         QVERIFY(
             folder->addBaseObject(QUaQualifiedName(1, "Occupier"), QUaNodeId(1, 7000u ^ nameHash)));
         QVERIFY(server->start());
-
         TestClient client;
         QCOMPARE(client.connect(server->port()), UA_STATUSCODE_GOOD);
         auto addMachine = [&client, folder](quint32 id) {
@@ -133,12 +127,6 @@ private slots:
         const QUaNodeId moved = childId(7000);
         QVERIFY(!moved.isNull() && moved != childId(6000));
         QVERIFY(moved.numericId() != (7000u ^ nameHash));
-
-        server->setChildNodeIdCallback([](const QUaNodeId &, const QUaQualifiedName &name) {
-            return QUaNodeId(1, QStringLiteral("Machine.%1").arg(name.name()));
-        });
-        QCOMPARE(addMachine(6001), UA_STATUSCODE_GOOD);
-        QCOMPARE(childId(6001), QUaNodeId(1, QStringLiteral("Machine.CurrentState")));
     }
 };
 

@@ -202,7 +202,6 @@ private slots:
         QFETCH(QString, userName);
         QFETCH(QString, password);
         QFETCH(bool, accepted);
-
         const auto server = newServer(policies, m_sharedPki.path());
         server->setAnonymousLoginAllowed(anonymousAllowed);
         QVERIFY(server->start());
@@ -248,7 +247,6 @@ private slots:
         TestClient trusted;
         encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
         QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-
         server = newServer(kEncryptedOnly, pki.path(), false);
         QVERIFY(server->start());
         QCOMPARE(readFile(pki.filePath(QStringLiteral("own/cert.der"))), made);
@@ -307,7 +305,6 @@ private slots:
             ports << session->port();
         }
         QCOMPARE(ports, clientPortsTo(server->port(), ipv6));
-
         // Activated again by its client, a session keeps its record as it was.
         QTest::qWait(20);
         QCOMPARE(clients[0].call([](UA_Client *c) { return UA_Client_activateCurrentSession(c); }),
@@ -351,7 +348,6 @@ private slots:
                 });
         const QList<int> idle = clientRecordsAndNodeObjects(*server);
         QVERIFY(idle.at(1) > 0); // the listen sockets
-
         TestClient staying;
         QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
         const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
@@ -369,7 +365,6 @@ private slots:
         staying.disconnect();
         QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
         QVERIFY(record.isNull());
-
         // Stopping closes every open session, and so does destroying the server.
         TestClient user;
         QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
@@ -412,7 +407,6 @@ private slots:
         valve->setUserExecutableCallback(
             [](const QString &userName) { return userName != kAnonymous; });
         QVERIFY(server->start());
-
         TestClient user;
         TestClient anonymous;
         QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
@@ -443,7 +437,6 @@ private slots:
         QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_GOOD);
         QCOMPARE(callMethod(anonymous, valve->nodeId(), open).status,
                  UA_STATUSCODE_BADNOTEXECUTABLE);
-
         // A removed user loses every right at once; other sessions keep theirs.
         server->removeUser(kUser);
         QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{0, 0, 0, 0}));
