@@ -19,7 +19,6 @@
 #include "quabasedatavariable.h"
 #include "quabaseobject.h"
 #include "quafolderobject.h"
-#include "quaproperty.h"
 #include "quasession.h"
 #include "support/serverfixture.h"
 
@@ -385,15 +384,13 @@ private slots:
     void rightsFollowTheUserAndTheNode()
     {
         const auto server = ::newServer();
-        QUaNode *plant = server->objectsFolder();
-        QUaBaseDataVariable *level = plant->addBaseDataVariable(QUaQualifiedName(1, "Level"));
+        QUaNode *objects = server->objectsFolder();
+        QUaBaseDataVariable *level = objects->addBaseDataVariable(QUaQualifiedName(1, "Level"));
         level->setWriteAccess(true);
         level->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
-        QUaProperty *unit = plant->addProperty(QUaQualifiedName(1, "Unit"));
         // A folder that makes its variables read-only for anonymous clients,
         // with a variable that decides its own write mask.
-        QUaFolderObject *tank =
-            server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Tank"));
+        QUaFolderObject *tank = objects->addFolderObject(QUaQualifiedName(1, "Tank"));
         tank->setUserAccessLevelCallback([](const QString &userName) -> quint8 {
             return userName == kAnonymous ? UA_ACCESSLEVELMASK_READ : 0xFF;
         });
@@ -403,7 +400,7 @@ private slots:
         volume->setUserWriteMaskCallback([](const QString &userName) -> quint32 {
             return userName == kUser ? UA_WRITEMASK_DESCRIPTION : 0;
         });
-        auto *valve = server->objectsFolder()->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
+        auto *valve = objects->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
         valve->setUserExecutableCallback(
             [](const QString &userName) { return userName != kAnonymous; });
         QVERIFY(server->start());
@@ -411,42 +408,34 @@ private slots:
         TestClient anonymous;
         QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
         QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
-        auto rights = [](TestClient &client, UA_AttributeId attribute,
-                         const QList<QUaNodeId> &nodes) {
+        const QUaNodeId open = childOf(user, valve->nodeId(), QStringLiteral("open"));
+        // The user access levels of the level, the volume and a node of the
+        // stack's; the user write masks of the level and the volume; a call.
+        auto rights = [&](TestClient &client) {
             QList<quint32> values;
-            for (const QUaNodeId &node : nodes) {
-                values << client.readAttribute(node, attribute).toUInt();
+            for (const QUaNodeId &id :
+                 {level->nodeId(), volume->nodeId(), QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS)}) {
+                values << client.readAttribute(id, UA_ATTRIBUTEID_USERACCESSLEVEL).toUInt();
             }
-            return values;
+            for (const QUaNodeId &id : {level->nodeId(), volume->nodeId()}) {
+                values << client.readAttribute(id, UA_ATTRIBUTEID_USERWRITEMASK).toUInt();
+            }
+            return values << callMethod(client, valve->nodeId(), open).status;
         };
-        const auto accessLevel = UA_ATTRIBUTEID_USERACCESSLEVEL;
-        const auto writeMask = UA_ATTRIBUTEID_USERWRITEMASK;
-        const QList<QUaNodeId> variables{level->nodeId(), unit->nodeId(),
-                                         QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS),
-                                         volume->nodeId()};
-        const QList<QUaNodeId> nodes{level->nodeId(), volume->nodeId(), plant->nodeId()};
-        QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{3, 1, 1, 3}));
-        QCOMPARE(rights(anonymous, accessLevel, variables), (QList<quint32>{3, 1, 1, 1}));
-        QCOMPARE(rights(user, writeMask, nodes),
-                 (QList<quint32>{UA_WRITEMASK_DISPLAYNAME, UA_WRITEMASK_DESCRIPTION, 0}));
-        const QList<quint32> anonymousMasks{UA_WRITEMASK_DISPLAYNAME, 0, 0};
-        QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
+        const quint32 refused = UA_STATUSCODE_BADNOTEXECUTABLE;
+        const QList<quint32> anonymousRights{3, 1, 1, UA_WRITEMASK_DISPLAYNAME, 0, refused};
+        QCOMPARE(rights(user), (QList<quint32>{3, 3, 1, UA_WRITEMASK_DISPLAYNAME,
+                                               UA_WRITEMASK_DESCRIPTION, UA_STATUSCODE_GOOD}));
+        QCOMPARE(rights(anonymous), anonymousRights);
         QCOMPARE(user.writeValue(volume->nodeId(), 8), UA_STATUSCODE_GOOD);
         QVERIFY(anonymous.writeValue(volume->nodeId(), 1) != UA_STATUSCODE_GOOD);
-        const QUaNodeId open = childOf(user, valve->nodeId(), QStringLiteral("open"));
-        QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_GOOD);
-        QCOMPARE(callMethod(anonymous, valve->nodeId(), open).status,
-                 UA_STATUSCODE_BADNOTEXECUTABLE);
         // A removed user loses every right at once; other sessions keep theirs.
         server->removeUser(kUser);
-        QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{0, 0, 0, 0}));
-        QCOMPARE(rights(user, writeMask, nodes), (QList<quint32>{0, 0, 0}));
+        QCOMPARE(rights(user), (QList<quint32>{0, 0, 0, 0, 0, refused}));
         QVERIFY(user.writeValue(volume->nodeId(), 9) != UA_STATUSCODE_GOOD);
         QCOMPARE(volume->value().toInt(), 8);
-        QCOMPARE(callMethod(user, valve->nodeId(), open).status, UA_STATUSCODE_BADNOTEXECUTABLE);
         QCOMPARE(valve->openings, 1);
-        QCOMPARE(rights(anonymous, accessLevel, variables).first(), 3u);
-        QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
+        QCOMPARE(rights(anonymous), anonymousRights);
     }
 };
 
