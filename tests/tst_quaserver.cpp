@@ -1,6 +1,6 @@
 // The server object over a real loopback connection: start and stop, also from
 // inside a stack callback, restart with new settings and a busy port; the log
-// bridge, node management by clients and the node ids of type children.
+// bridge.
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -94,39 +94,6 @@ private slots:
         }
         QVERIFY(listening);
         QVERIFY(cutUserName);
-    }
-
-    // Children of instances that clients add get ids computed from the
-    // parent's, and a free one when that is taken.
-    void nodeManagementAndChildNodeIds()
-    {
-        auto server = newServer();
-        QUaFolderObject *folder =
-            server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Machines"));
-        const quint32 nameHash = qHash(QByteArray("CurrentState"), 0);
-        // The id computed for the second machine's CurrentState is taken
-        // already: the search must move on to a free one, not go round in circles.
-        QVERIFY(
-            folder->addBaseObject(QUaQualifiedName(1, "Occupier"), QUaNodeId(1, 7000u ^ nameHash)));
-        QVERIFY(server->start());
-        TestClient client;
-        QCOMPARE(client.connect(server->port()), UA_STATUSCODE_GOOD);
-        auto addMachine = [&client, folder](quint32 id) {
-            return client.addObject(folder->nodeId(), QUaNodeId(1, id),
-                                    QUaQualifiedName(1, QStringLiteral("M%1").arg(id)),
-                                    QUaNodeId(0, UA_NS0ID_STATEMACHINETYPE));
-        };
-        auto childId = [&client](quint32 parentId) {
-            return childOf(client, QUaNodeId(1, parentId), QStringLiteral("CurrentState"));
-        };
-        QCOMPARE(addMachine(6000), UA_STATUSCODE_BADUSERACCESSDENIED);
-        server->setNodeManagementAllowed(true);
-        QCOMPARE(addMachine(6000), UA_STATUSCODE_GOOD);
-        QCOMPARE(addMachine(7000), UA_STATUSCODE_GOOD);
-        QCOMPARE(childId(6000).numericId(), 6000u ^ nameHash);
-        const QUaNodeId moved = childId(7000);
-        QVERIFY(!moved.isNull() && moved != childId(6000));
-        QVERIFY(moved.numericId() != (7000u ^ nameHash));
     }
 };
 
