@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QPointer>
 #include <QSet>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -57,17 +56,15 @@ UA_ByteString byteString(const QByteArray &bytes)
     return {size_t(bytes.size()), reinterpret_cast<UA_Byte *>(const_cast<char *>(bytes.data()))};
 }
 
-// A server that encrypts with the policies, keeping its certificates in pki.
+// A server that encrypts with the policies if any, keeping its certificates in pki.
 std::unique_ptr<QUaServer> newServer(const QStringList &policies, const QString &pki,
                                      bool trustAll = true, const QString &uri = kServerUri)
 {
     auto server = ::newServer();
-    if (!policies.isEmpty()) {
-        server->setApplicationUri(uri);
-        server->setSecurityPolicies(policies);
-        server->setPkiFolder(pki);
-        server->setTrustAllClients(trustAll);
-    }
+    server->setApplicationUri(uri);
+    server->setSecurityPolicies(policies);
+    server->setPkiFolder(pki);
+    server->setTrustAllClients(trustAll);
     return server;
 }
 
@@ -94,15 +91,6 @@ QSet<quint16> clientPortsTo(quint16 serverPort, bool ipv6)
 const QUaSession *sessionOf(const QSignalSpy &spy, int index)
 {
     return spy.at(index).at(0).value<const QUaSession *>();
-}
-
-// What the server holds for its clients, and its node objects: the stack
-// makes nodes for every session, and the server objects for them.
-QList<int> clientRecordsAndNodeObjects(const QUaServer &server)
-{
-    const QUaServer::ClientRecords records = server.clientRecords();
-    return {records.sessions, records.connections, records.socketNotifiers,
-            int(server.findChildren<QUaNode *>().count())};
 }
 
 } // namespace
@@ -345,6 +333,13 @@ private slots:
                 [&closed](const QUaSession *session) {
                     closed << session->userName() + QLatin1Char('@') + session->address();
                 });
+        // What the server holds for its clients, and its node objects: the
+        // stack makes nodes for every session, and the server objects for them.
+        auto clientRecordsAndNodeObjects = [](const QUaServer &server) {
+            const QUaServer::ClientRecords records = server.clientRecords();
+            return QList<int>{records.sessions, records.connections, records.socketNotifiers,
+                              int(server.findChildren<QUaNode *>().count())};
+        };
         const QList<int> idle = clientRecordsAndNodeObjects(*server);
         QVERIFY(idle.at(1) > 0); // the listen sockets
         TestClient staying;
