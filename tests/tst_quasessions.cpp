@@ -61,10 +61,12 @@ std::unique_ptr<QUaServer> newServer(const QStringList &policies, const QString 
                                      bool trustAll = true, const QString &uri = kServerUri)
 {
     auto server = ::newServer();
-    server->setApplicationUri(uri);
-    server->setSecurityPolicies(policies);
-    server->setPkiFolder(pki);
-    server->setTrustAllClients(trustAll);
+    if (!policies.isEmpty()) {
+        server->setApplicationUri(uri);
+        server->setSecurityPolicies(policies);
+        server->setPkiFolder(pki);
+        server->setTrustAllClients(trustAll);
+    }
     return server;
 }
 
