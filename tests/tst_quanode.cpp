@@ -3,8 +3,6 @@
 // references; variable writes, types, ranks, access levels and enumerations;
 // classes as types with their declared children and client method calls.
 
-#include <QPointer>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <stdexcept>

@@ -2,7 +2,6 @@
 // inside a stack callback, restart with new settings and a busy port; the log
 // bridge.
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "quabasedatavariable.h"

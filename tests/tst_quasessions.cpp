@@ -3,12 +3,6 @@
 // the own certificate, the session records and the client address in them,
 // their life from activation to close, and the rights a session's user has.
 
-#include <QDir>
-#include <QFile>
-#include <QHash>
-#include <QPointer>
-#include <QSet>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <open62541/client_config_default.h>
@@ -216,7 +210,7 @@ private slots:
 
     // An untrusted client is refused and its certificate copied to rejected/,
     // and taken once moved to trusted/; the own certificate is made at the
-    // first start only, and shown on the endpoints.
+    // first start only.
     void trustListAndOwnCertificate()
     {
         QTemporaryDir pki;
