@@ -167,7 +167,6 @@ private slots:
         row("anonymous refused", plain, false, Client::Plain, anonymous, "", false);
         row("user, anonymous refused", plain, false, Client::Plain, kUser, "secret", true);
         row("wrong password", plain, true, Client::Plain, kUser, "Secret", false);
-        row("name in other case", plain, true, Client::Plain, "Operator", "secret", false);
         row("readable token on None", both, true, Client::ReadableToken, kUser, "secret", false);
         row("encrypted token on None", both, true, Client::EncryptedToken, kUser, "secret", true);
         row("user, SignAndEncrypt", kEncryptedOnly, true, Client::SignAndEncrypt, kUser, "secret",
@@ -258,7 +257,6 @@ private slots:
         QSignalSpy connected(server.get(), &QUaServer::clientConnected);
         const QByteArray url =
             QStringLiteral("opc.tcp://%1:%2").arg(host).arg(server->port()).toUtf8();
-        const QDateTime before = QDateTime::currentDateTimeUtc();
         TestClient clients[5];
         std::vector<std::future<UA_StatusCode>> connects;
         for (TestClient &client : clients) {
@@ -283,7 +281,6 @@ private slots:
         for (int i = 0; i < connected.count(); ++i) {
             const QUaSession *session = sessionOf(connected, i);
             QCOMPARE(session->address(), address);
-            QVERIFY(session->timestamp() >= before.addMSecs(-1));
             records.insert(session, {session->timestamp(), session->port()});
             ports << session->port();
         }
