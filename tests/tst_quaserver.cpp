@@ -28,14 +28,12 @@ private slots:
         server->stop(); // not running: nothing to do
         QVERIFY(server->start());
         QCOMPARE(running.count(), 1);
-        // Another server cannot take the busy port, says why, and starts on a free one.
+        // Another server cannot take the busy port, and says why.
         QUaServer second;
         second.setPort(firstPort);
         QVERIFY(!second.start());
         QVERIFY(!second.isRunning());
         QVERIFY(!second.lastError().isEmpty());
-        second.setPort(freeLoopbackPort());
-        QVERIFY(second.start());
         // The port and the login settings take effect at the next start.
         server->setPort(secondPort);
         server->setAnonymousLoginAllowed(false);

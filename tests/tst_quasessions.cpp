@@ -307,10 +307,10 @@ private slots:
     }
 
     // Records stay readable in the disconnect signal and go afterwards,
-    // whether the client closes, the server stops or the server is destroyed.
+    // whether the client closes or the server stops.
     void closedSessionsLeaveNothingBehind()
     {
-        auto server = ::newServer();
+        const auto server = ::newServer();
         QVERIFY(server->start());
         QSignalSpy connected(server.get(), &QUaServer::clientConnected);
         QStringList closed;
@@ -326,7 +326,6 @@ private slots:
                               int(server.findChildren<QUaNode *>().count())};
         };
         const QList<int> idle = clientRecordsAndNodeObjects(*server);
-        QVERIFY(idle.at(1) > 0); // the listen sockets
         TestClient staying;
         QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
         const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
@@ -344,7 +343,7 @@ private slots:
         staying.disconnect();
         QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
         QVERIFY(record.isNull());
-        // Stopping closes every open session, and so does destroying the server.
+        // Stopping closes every open session.
         TestClient user;
         QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
         closed.clear();
@@ -352,13 +351,6 @@ private slots:
         server->stop();
         QCOMPARE(closed, QStringList{kUser + "@127.0.0.1"});
         QTRY_VERIFY(record.isNull());
-        QVERIFY(server->start());
-        TestClient lastOne;
-        QCOMPARE(lastOne.connect(server->port()), UA_STATUSCODE_GOOD);
-        record = sessionOf(connected, connected.count() - 1);
-        server.reset();
-        QVERIFY(record.isNull());
-        QCOMPARE(closed.count(), 2);
     }
 
     void rightsFollowTheUserAndTheNode()

@@ -4,8 +4,6 @@
 // What the object-layer suites share: a server on a free loopback port with
 // one user, and a client's browse by name and method calls.
 
-#include <QVariantList>
-
 #include <memory>
 #include <vector>
 
@@ -15,7 +13,6 @@
 inline const QString kUser = QStringLiteral("operator");
 inline const QString kPassword = QStringLiteral("secret");
 
-// Not started yet: the test sets it up first.
 inline std::unique_ptr<QUaServer> newServer()
 {
     auto server = std::make_unique<QUaServer>();
