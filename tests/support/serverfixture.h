@@ -1,8 +1,8 @@
 #ifndef SERVERFIXTURE_H
 #define SERVERFIXTURE_H
 
-// What the object-layer suites share: a server on a free loopback port with
-// one user, and a client's browse by name and method calls.
+// For the object-layer suites: a server on a free loopback port with one user,
+// a client's browse by name and method calls.
 
 #include <memory>
 #include <vector>
@@ -21,8 +21,7 @@ inline std::unique_ptr<QUaServer> newServer()
     return server;
 }
 
-// The target of the node's forward reference to the browse name, as the
-// client sees it; null when there is none.
+// The target of the node's forward reference to the browse name, or null.
 inline QUaNodeId childOf(TestClient &client, const QUaNodeId &nodeId, const QString &name)
 {
     for (const TestClient::Reference &ref : client.browse(nodeId)) {
