@@ -1,91 +1,40 @@
-// Sessions and access control with real clients over loopback: which logins
-// the server takes, on plain and encrypted channels, the client trust list and
-// the own certificate, the session records and the client address in them,
-// their life from activation to close, and the rights a session's user has.
+// Sessions and access control with real clients over loopback: logins on plain
+// and encrypted channels, the trust list and the own certificate, the session
+// records from activation to close, and the rights of a session's user.
 
-#include <QDir>
-#include <QFile>
-#include <QPointer>
-#include <QSet>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <open62541/client_config_default.h>
-#include <open62541/plugin/create_certificate.h>
 #include <open62541/plugin/pki_default.h>
 #include <open62541/plugin/securitypolicy.h>
-
-#include <future>
-#include <memory>
-#include <vector>
 
 #include "quabasedatavariable.h"
 #include "quabaseobject.h"
 #include "quafolderobject.h"
-#include "quaproperty.h"
-#include "quaserver.h"
 #include "quasession.h"
-#include "support/testclient.h"
+#include "support/serverfixture.h"
 
 // A node class with a method, for the rights to call it.
 class TestValve : public QUaBaseObject
 {
     Q_OBJECT
-
 public:
     Q_INVOKABLE explicit TestValve(QUaServer *server) : QUaBaseObject(server) {}
-    Q_INVOKABLE int open() { return ++m_openings; }
-
-    int openings() const { return m_openings; }
-
-private:
-    int m_openings = 0;
+    Q_INVOKABLE void open() {}
 };
 
-// How a test client logs in.
-enum class Client {
-    Plain,          // the stack's defaults, without encryption
-    ReadableToken,  // sends the password readable whatever the server advertises
-    EncryptedToken, // on the None channel, encrypting the password
-    SignAndEncrypt, // encrypts the channel with the test's client certificate
-};
-
+// How a test client logs in: unencrypted; sending the password readable whatever
+// the server advertises; encrypting it on the None channel; or the channel.
+enum class Client { Plain, ReadableToken, EncryptedToken, SignAndEncrypt };
 Q_DECLARE_METATYPE(Client)
-
-// Login settings of the server beyond the user table.
-enum Setting {
-    NoAnonymous = 1,   // anonymous logins refused
-    ReplacedCheck = 2, // a check that takes guest/door only, instead of the table
-};
 
 namespace
 {
 
-const QString kUser = QStringLiteral("operator");
-const QString kPassword = QStringLiteral("secret");
 const QString kAnonymous = QStringLiteral("[Anonymous]");
 const QByteArray kServerUri("urn:test:gateway");
-const QByteArray kClientUri("urn:test:client");
 const QStringList kNoneAndEncrypted{QStringLiteral("None"), QStringLiteral("Basic256Sha256")};
 const QStringList kEncryptedOnly{QStringLiteral("Basic256Sha256")};
-
-void silent(void *, UA_LogLevel, UA_LogCategory, const char *, va_list) {}
-
-QByteArray urlOf(const QString &host, quint16 port)
-{
-    return QStringLiteral("opc.tcp://%1:%2").arg(host).arg(port).toUtf8();
-}
-
-QByteArray toByteArray(const UA_ByteString &bytes)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes.data), int(bytes.length));
-}
-
-UA_ByteString byteString(QByteArray &bytes)
-{
-    return {size_t(bytes.size()), reinterpret_cast<UA_Byte *>(bytes.data())};
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -93,16 +42,18 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A server on a free port with one user, encrypting with the policies when
-// there are any; the test starts it.
-std::unique_ptr<QUaServer> newServer(const QStringList &policies = {}, const QString &pki = {},
-                                     bool trustAll = true)
+UA_ByteString byteString(const QByteArray &bytes)
 {
-    auto server = std::make_unique<QUaServer>();
-    server->setPort(freeLoopbackPort());
-    server->addUser(kUser, kPassword);
+    return {size_t(bytes.size()), reinterpret_cast<UA_Byte *>(const_cast<char *>(bytes.data()))};
+}
+
+// A server that encrypts with the policies if any, keeping its certificates in pki.
+std::unique_ptr<QUaServer> newServer(const QStringList &policies, const QString &pki,
+                                     bool trustAll = true, const QString &uri = kServerUri)
+{
+    auto server = ::newServer();
     if (!policies.isEmpty()) {
-        server->setApplicationUri(QString::fromLatin1(kServerUri));
+        server->setApplicationUri(uri);
         server->setSecurityPolicies(policies);
         server->setPkiFolder(pki);
         server->setTrustAllClients(trustAll);
@@ -110,23 +61,20 @@ std::unique_ptr<QUaServer> newServer(const QStringList &policies = {}, const QSt
     return server;
 }
 
-// The local ports of this process's established TCP connections to the
-// server's port, from the kernel's table: the client library does not tell
-// which socket it uses.
-QSet<quint16> clientPortsTo(quint16 serverPort, bool ipv6 = false)
+// The local ports of this process's TCP connections to the server's port: the
+// client library does not tell which socket it uses.
+QSet<quint16> clientPortsTo(quint16 serverPort, bool ipv6)
 {
-    QFile table(ipv6 ? QStringLiteral("/proc/self/net/tcp6")
-                     : QStringLiteral("/proc/self/net/tcp"));
+    QFile table(QStringLiteral("/proc/self/net/tcp") + (ipv6 ? "6" : ""));
+    table.open(QIODevice::ReadOnly);
     QSet<quint16> ports;
-    if (!table.open(QIODevice::ReadOnly)) {
-        return ports;
-    }
-    const QList<QByteArray> lines = table.readAll().split('\n');
-    for (int i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
-        if (fields.size() >= 4 && fields.at(3) == "01" &&
-            fields.at(2).split(':').last().toUShort(nullptr, 16) == serverPort) {
-            ports.insert(fields.at(1).split(':').last().toUShort(nullptr, 16));
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        auto port = [&fields](int i) {
+            return fields.at(i).split(':').last().toUShort(nullptr, 16);
+        };
+        if (fields.size() >= 4 && fields.at(3) == "01" && port(2) == serverPort) {
+            ports.insert(port(1));
         }
     }
     return ports;
@@ -137,421 +85,322 @@ const QUaSession *sessionOf(const QSignalSpy &spy, int index)
     return spy.at(index).at(0).value<const QUaSession *>();
 }
 
-// What the server holds for its clients, and its node objects: the stack
-// makes nodes for every session, and the server objects for them.
-QList<int> clientRecordsAndNodeObjects(const QUaServer &server)
-{
-    const QUaServer::ClientRecords records = server.clientRecords();
-    return {records.sessions, records.connections, records.socketNotifiers,
-            int(server.findChildren<QUaNode *>().count())};
-}
-
-UA_StatusCode callMethod(TestClient &client, const QUaNodeId &objectId, const QUaNodeId &methodId)
-{
-    return client.call([objectId, methodId](UA_Client *uaClient) {
-        UA_NodeId object = objectId;
-        UA_NodeId method = methodId;
-        size_t outputSize = 0;
-        UA_Variant *output = nullptr;
-        const UA_StatusCode status =
-            UA_Client_call(uaClient, object, method, 0, nullptr, &outputSize, &output);
-        UA_Array_delete(output, outputSize, &UA_TYPES[UA_TYPES_VARIANT]);
-        UA_NodeId_clear(&object);
-        UA_NodeId_clear(&method);
-        return status;
-    });
-}
-
 } // namespace
 
 class TestQUaSessions : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void logins_data();
-    void logins();
-    void trustListAndOwnCertificate();
-    void sessionRecordsDescribeTheirClients_data();
-    void sessionRecordsDescribeTheirClients();
-    void closedSessionsLeaveNothingBehind();
-    void rightsFollowTheUserAndTheNode();
-
-private:
-    // Encrypts with the client certificate, on an endpoint of the mode.
-    void encrypt(TestClient &client, UA_MessageSecurityMode mode);
-    // Sends the password readable on the None endpoint of the server.
-    void sendReadableToken(TestClient &client, quint16 port);
-
     QByteArray m_clientCertificate;
     QByteArray m_clientKey;
     QTemporaryDir m_sharedPki; // one server certificate for the login cases
-};
 
-void TestQUaSessions::logins_data()
-{
-    QTest::addColumn<QStringList>("policies"); // none: the unencrypted default
-    QTest::addColumn<int>("setting");          // Setting flags
-    QTest::addColumn<Client>("client");
-    QTest::addColumn<QString>("userName"); // empty: anonymous
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("accepted");
-
-    const QStringList plain;
-    const QString anonymous;
-    const int refuseAnonymous = NoAnonymous;
-    const int replaced = ReplacedCheck;
-    QTest::newRow("anonymous") << plain << 0 << Client::Plain << anonymous << anonymous << true;
-    QTest::newRow("anonymous refused")
-        << plain << refuseAnonymous << Client::Plain << anonymous << anonymous << false;
-    QTest::newRow("user, anonymous refused")
-        << plain << refuseAnonymous << Client::Plain << kUser << kPassword << true;
-    QTest::newRow("wrong password") << plain << 0 << Client::Plain << kUser << "Secret" << false;
-    QTest::newRow("name in other case")
-        << plain << 0 << Client::Plain << "Operator" << kPassword << false;
-    QTest::newRow("replaced check, table user")
-        << plain << replaced << Client::Plain << kUser << kPassword << false;
-    QTest::newRow("replaced check, its user") << plain << replaced << Client::Plain << "guest"
-                                              << "door" << true;
-    QTest::newRow("readable token on None")
-        << kNoneAndEncrypted << 0 << Client::ReadableToken << kUser << kPassword << false;
-    QTest::newRow("encrypted token on None")
-        << kNoneAndEncrypted << 0 << Client::EncryptedToken << kUser << kPassword << true;
-    QTest::newRow("user, SignAndEncrypt")
-        << kEncryptedOnly << 0 << Client::SignAndEncrypt << kUser << kPassword << true;
-    QTest::newRow("anonymous, None listed")
-        << kNoneAndEncrypted << 0 << Client::Plain << anonymous << anonymous << true;
-    QTest::newRow("anonymous, None not listed")
-        << kEncryptedOnly << 0 << Client::SignAndEncrypt << anonymous << anonymous << false;
-}
-
-void TestQUaSessions::logins()
-{
-    QFETCH(QStringList, policies);
-    QFETCH(int, setting);
-    QFETCH(Client, client);
-    QFETCH(QString, userName);
-    QFETCH(QString, password);
-    QFETCH(bool, accepted);
-
-    const auto server = newServer(policies, m_sharedPki.path());
-    server->setAnonymousLoginAllowed(!(setting & NoAnonymous));
-    if (setting & ReplacedCheck) {
-        server->setUserValidationCallback([](const QString &name, const QString &password) {
-            return name == QStringLiteral("guest") && password == QStringLiteral("door");
-        });
+    // Encrypts with the client certificate, on an endpoint of the mode.
+    void encrypt(TestClient &client, UA_MessageSecurityMode mode)
+    {
+        UA_ClientConfig *config = client.config();
+        UA_ClientConfig_setDefaultEncryption(config, byteString(m_clientCertificate),
+                                             byteString(m_clientKey), nullptr, 0, nullptr, 0);
+        UA_String_clear(&config->clientDescription.applicationUri);
+        config->clientDescription.applicationUri = UA_String_fromChars("urn:test:client");
+        config->securityMode = mode;
+        // Whichever certificate the server shows: the server's trust is under test.
+        config->certificateVerification.clear(&config->certificateVerification);
+        UA_CertificateVerification_AcceptAll(&config->certificateVerification);
     }
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-    TestClient testClient;
-    if (client == Client::ReadableToken) {
-        sendReadableToken(testClient, server->port());
-    } else if (client != Client::Plain) {
-        encrypt(testClient, client == Client::SignAndEncrypt ? UA_MESSAGESECURITYMODE_SIGNANDENCRYPT
-                                                             : UA_MESSAGESECURITYMODE_NONE);
-    }
-    const UA_StatusCode status = userName.isEmpty()
-                                     ? testClient.connect(server->port())
-                                     : testClient.connectUser(server->port(), userName, password);
-    QCOMPARE(status == UA_STATUSCODE_GOOD, accepted);
-    QCOMPARE(connected.count(), accepted ? 1 : 0);
-    if (accepted) {
-        const QString sessionUser = sessionOf(connected, 0)->userName();
-        QCOMPARE(sessionUser, userName.isEmpty() ? kAnonymous : userName);
-        QVERIFY(server->userExists(sessionUser)); // for the rights of the session
-    }
-}
 
-void TestQUaSessions::initTestCase()
-{
-    QVERIFY(m_sharedPki.isValid());
-    UA_String subject = UA_STRING(const_cast<char *>("CN=test client"));
-    QByteArray uri = "URI:" + kClientUri;
-    UA_String altName = byteString(uri);
-    UA_KeyValueMap params = UA_KEYVALUEMAP_NULL;
-    UA_UInt16 bits = 2048;
-    UA_KeyValueMap_setScalar(&params, UA_QUALIFIEDNAME(0, const_cast<char *>("key-size-bits")),
-                             &bits, &UA_TYPES[UA_TYPES_UINT16]);
-    UA_ByteString key = UA_BYTESTRING_NULL;
-    UA_ByteString certificate = UA_BYTESTRING_NULL;
-    const UA_Logger logger{&silent, nullptr, nullptr};
-    const UA_StatusCode status = UA_CreateCertificate(
-        &logger, &subject, 1, &altName, 1, UA_CERTIFICATEFORMAT_DER, &params, &key, &certificate);
-    UA_KeyValueMap_clear(&params);
-    m_clientCertificate = toByteArray(certificate);
-    m_clientKey = toByteArray(key);
-    UA_ByteString_clear(&certificate);
-    UA_ByteString_clear(&key);
-    QCOMPARE(status, UA_STATUSCODE_GOOD);
-}
-
-void TestQUaSessions::encrypt(TestClient &client, UA_MessageSecurityMode mode)
-{
-    UA_ClientConfig *config = client.config();
-    UA_ClientConfig_setDefaultEncryption(config, byteString(m_clientCertificate),
-                                         byteString(m_clientKey), nullptr, 0, nullptr, 0);
-    config->logging->log = &silent;
-    UA_String_clear(&config->clientDescription.applicationUri);
-    config->clientDescription.applicationUri = UA_String_fromChars(kClientUri.constData());
-    config->securityMode = mode;
-    // Whichever certificate the server shows: the server's trust is under test.
-    config->certificateVerification.clear(&config->certificateVerification);
-    UA_CertificateVerification_AcceptAll(&config->certificateVerification);
-}
-
-// The client encrypts the password as the endpoint's user-name policy says:
-// the client's copy of it says None.
-void TestQUaSessions::sendReadableToken(TestClient &client, quint16 port)
-{
-    UA_ClientConfig *config = client.config();
-    for (UA_EndpointDescription endpoint : client.endpoints(port)) {
-        if (endpoint.securityMode == UA_MESSAGESECURITYMODE_NONE) {
-            UA_EndpointDescription_copy(&endpoint, &config->endpoint);
+    // The password goes readable on the None endpoint: the client's copy of its policy says so.
+    void sendReadableToken(TestClient &client, quint16 port)
+    {
+        UA_ClientConfig *config = client.config();
+        for (UA_EndpointDescription endpoint : client.endpoints(port)) {
+            if (endpoint.securityMode == UA_MESSAGESECURITYMODE_NONE) {
+                UA_EndpointDescription_copy(&endpoint, &config->endpoint);
+            }
+            UA_EndpointDescription_clear(&endpoint);
         }
-        UA_EndpointDescription_clear(&endpoint);
-    }
-    for (size_t i = 0; i < config->endpoint.userIdentityTokensSize; ++i) {
-        UA_UserTokenPolicy &policy = config->endpoint.userIdentityTokens[i];
-        if (policy.tokenType == UA_USERTOKENTYPE_USERNAME) {
-            UA_String_clear(&policy.securityPolicyUri);
-            UA_String_copy(&UA_SECURITY_POLICY_NONE_URI, &policy.securityPolicyUri);
-            UA_UserTokenPolicy_copy(&policy, &config->userTokenPolicy);
+        for (size_t i = 0; i < config->endpoint.userIdentityTokensSize; ++i) {
+            UA_UserTokenPolicy &policy = config->endpoint.userIdentityTokens[i];
+            if (policy.tokenType == UA_USERTOKENTYPE_USERNAME) {
+                UA_String_clear(&policy.securityPolicyUri);
+                UA_String_copy(&UA_SECURITY_POLICY_NONE_URI, &policy.securityPolicyUri);
+                UA_UserTokenPolicy_copy(&policy, &config->userTokenPolicy);
+            }
         }
     }
-}
 
-// An untrusted client is refused and its certificate copied to rejected/, and
-// taken once moved to trusted/; the own certificate is made at the first start
-// only and shown on the encrypted endpoints alone.
-void TestQUaSessions::trustListAndOwnCertificate()
-{
-    QTemporaryDir pki;
-    auto server = newServer(kEncryptedOnly, pki.path(), false);
-    QVERIFY(server->start());
-    const QByteArray made = readFile(pki.filePath(QStringLiteral("own/cert.der")));
-    QVERIFY(made.contains(kServerUri));
-    TestClient refused;
-    encrypt(refused, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QVERIFY(refused.connectUser(server->port(), kUser, kPassword) != UA_STATUSCODE_GOOD);
-    const QDir rejected(pki.filePath(QStringLiteral("rejected")));
-    const QStringList files = rejected.entryList(QDir::Files);
-    QCOMPARE(files.size(), 1);
-    QCOMPARE(readFile(rejected.filePath(files.first())), m_clientCertificate);
-    QVERIFY(QDir().rename(rejected.filePath(files.first()),
-                          pki.filePath(QStringLiteral("trusted/") + files.first())));
-    TestClient trusted;
-    encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-
-    server = newServer(kEncryptedOnly, pki.path(), false);
-    QVERIFY(server->start());
-    QCOMPARE(readFile(pki.filePath(QStringLiteral("own/cert.der"))), made);
-    TestClient client;
-    encrypt(client, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
-    QCOMPARE(client.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    QMultiMap<UA_MessageSecurityMode, QByteArray> certificates;
-    for (UA_EndpointDescription endpoint : client.endpoints(server->port())) {
-        certificates.insert(endpoint.securityMode, toByteArray(endpoint.serverCertificate));
-        UA_EndpointDescription_clear(&endpoint);
+private slots:
+    // The client's certificate is one that a server of the client's URI makes.
+    void initTestCase()
+    {
+        QTemporaryDir pki;
+        QVERIFY(m_sharedPki.isValid() && pki.isValid());
+        QVERIFY(newServer(kEncryptedOnly, pki.path(), true, "urn:test:client")->start());
+        m_clientCertificate = readFile(pki.filePath(QStringLiteral("own/cert.der")));
+        m_clientKey = readFile(pki.filePath(QStringLiteral("own/key.der")));
+        QVERIFY(!m_clientKey.isEmpty());
     }
-    QCOMPARE(certificates.keys(),
-             (QList<UA_MessageSecurityMode>{UA_MESSAGESECURITYMODE_SIGN,
-                                            UA_MESSAGESECURITYMODE_SIGNANDENCRYPT}));
-    QCOMPARE(certificates.values(), (QList<QByteArray>{made, made}));
-}
 
-void TestQUaSessions::sessionRecordsDescribeTheirClients_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::addColumn<QString>("address");
-    QTest::newRow("IPv4") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
-    QTest::newRow("IPv6") << QStringLiteral("[::1]") << QStringLiteral("::1");
-}
-
-// The clients connect at the same time, so that their requests interleave in
-// the server's iterations.
-void TestQUaSessions::sessionRecordsDescribeTheirClients()
-{
-    QFETCH(QString, host);
-    QFETCH(QString, address);
-    const bool ipv6 = address.contains(QLatin1Char(':'));
-    const auto server = newServer();
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-
-    const QByteArray url = urlOf(host, server->port());
-    const QDateTime before = QDateTime::currentDateTimeUtc();
-    TestClient clients[5];
-    QSet<QString> descriptions;
-    std::vector<std::future<UA_StatusCode>> connects;
-    for (TestClient &client : clients) {
-        const QByteArray name = "Line " + QByteArray::number(int(connects.size())) + " panel";
-        UA_ApplicationDescription &description = client.config()->clientDescription;
-        UA_ApplicationDescription_clear(&description);
-        description.applicationName = UA_LOCALIZEDTEXT_ALLOC("en", name.constData());
-        description.applicationUri = UA_STRING_ALLOC(("urn:" + name).constData());
-        description.productUri = UA_STRING_ALLOC("urn:plant:panel");
-        descriptions << QString::fromLatin1(name + "|urn:" + name + "|urn:plant:panel");
-        UA_Client *uaClient = client.call([](UA_Client *c) { return c; });
-        connects.push_back(std::async(std::launch::async, [uaClient, url] {
-            return UA_Client_connect(uaClient, url.constData());
-        }));
+    // Refused anonymous logins are checked in tst_quaserver, across a restart.
+    void logins_data()
+    {
+        QTest::addColumn<QStringList>("policies"); // none: the unencrypted default
+        QTest::addColumn<Client>("client");
+        QTest::addColumn<QString>("userName"); // empty: anonymous
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        const auto row = [](const char *name, const QStringList &policies, Client client,
+                            const QString &userName, const char *password, bool accepted) {
+            QTest::newRow(name) << policies << client << userName << QString::fromLatin1(password)
+                                << accepted;
+        };
+        const QStringList plain;
+        const QString anonymous;
+        const QStringList both = kNoneAndEncrypted;
+        row("anonymous", plain, Client::Plain, anonymous, "", true);
+        row("user", plain, Client::Plain, kUser, "secret", true);
+        row("wrong password", plain, Client::Plain, kUser, "Secret", false);
+        row("readable token on None", both, Client::ReadableToken, kUser, "secret", false);
+        row("encrypted token on None", both, Client::EncryptedToken, kUser, "secret", true);
+        row("user, SignAndEncrypt", kEncryptedOnly, Client::SignAndEncrypt, kUser, "secret", true);
+        row("anonymous, None listed", both, Client::Plain, anonymous, "", true);
+        row("anonymous, None not listed", kEncryptedOnly, Client::SignAndEncrypt, anonymous, "",
+            false);
     }
-    QVector<UA_StatusCode> statuses;
-    for (auto &connect : connects) {
-        QTRY_VERIFY_WITH_TIMEOUT(
-            connect.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
-        statuses << connect.get();
-    }
-    if (ipv6 && statuses.first() != UA_STATUSCODE_GOOD) {
-        QSKIP("the server does not listen on ::1 here");
-    }
-    QCOMPARE(statuses, QVector<UA_StatusCode>(5, UA_STATUSCODE_GOOD));
-    QCOMPARE(connected.count(), 5);
-    QSet<QString> recorded;
-    QSet<quint16> ports;
-    for (int i = 0; i < connected.count(); ++i) {
-        const QUaSession *session = sessionOf(connected, i);
-        recorded << session->applicationName() + '|' + session->applicationUri() + '|' +
-                        session->productUri();
-        QCOMPARE(session->address(), address);
-        QVERIFY(session->timestamp() >= before.addMSecs(-1));
-        QVERIFY(session->timestamp() <= QDateTime::currentDateTimeUtc());
-        ports << session->port();
-    }
-    QCOMPARE(recorded, descriptions);
-    QCOMPARE(ports, clientPortsTo(server->port(), ipv6));
-}
 
-// Records stay readable in the disconnect signal and go afterwards, whether the
-// client closes, the server stops or the server is destroyed.
-void TestQUaSessions::closedSessionsLeaveNothingBehind()
-{
-    auto server = newServer();
-    QVERIFY(server->start());
-    QSignalSpy connected(server.get(), &QUaServer::clientConnected);
-    QStringList closed;
-    connect(server.get(), &QUaServer::clientDisconnected, this,
-            [&closed](const QUaSession *session) {
-                closed << session->userName() + QLatin1Char('@') + session->address();
-            });
-    const QList<int> idle = clientRecordsAndNodeObjects(*server);
-    QVERIFY(idle.at(1) > 0); // the listen sockets
+    void logins()
+    {
+        QFETCH(QStringList, policies);
+        QFETCH(Client, client);
+        QFETCH(QString, userName);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        const auto server = newServer(policies, m_sharedPki.path());
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        TestClient testClient;
+        if (client == Client::ReadableToken) {
+            sendReadableToken(testClient, server->port());
+        } else if (client != Client::Plain) {
+            encrypt(testClient, client == Client::SignAndEncrypt
+                                    ? UA_MESSAGESECURITYMODE_SIGNANDENCRYPT
+                                    : UA_MESSAGESECURITYMODE_NONE);
+        }
+        const UA_StatusCode status =
+            userName.isEmpty() ? testClient.connect(server->port())
+                               : testClient.connectUser(server->port(), userName, password);
+        QCOMPARE(status == UA_STATUSCODE_GOOD, accepted);
+        QCOMPARE(connected.count(), accepted ? 1 : 0);
+        if (accepted) {
+            QCOMPARE(sessionOf(connected, 0)->userName(),
+                     userName.isEmpty() ? kAnonymous : userName);
+        }
+    }
 
-    TestClient staying;
-    QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
-    const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
-    QCOMPARE(oneOpen.mid(0, 3), (QList<int>{1, idle.at(1) + 1, idle.at(2) + 1}));
-    for (int i = 0; i < 50; ++i) {
-        TestClient client;
-        QCOMPARE(i % 2 ? client.connect(server->port())
-                       : client.connectUser(server->port(), kUser, kPassword),
+    // An untrusted client is refused, its certificate copied to rejected/, and taken once
+    // moved to trusted/; the own certificate is made at the first start only.
+    void trustListAndOwnCertificate()
+    {
+        QTemporaryDir pki;
+        auto server = newServer(kEncryptedOnly, pki.path(), false);
+        QVERIFY(server->start());
+        const QByteArray made = readFile(pki.filePath(QStringLiteral("own/cert.der")));
+        QVERIFY(made.contains(kServerUri));
+        TestClient refused;
+        encrypt(refused, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+        QVERIFY(refused.connectUser(server->port(), kUser, kPassword) != UA_STATUSCODE_GOOD);
+        const QDir rejected(pki.filePath(QStringLiteral("rejected")));
+        const QStringList files = rejected.entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(readFile(rejected.filePath(files.first())), m_clientCertificate);
+        QVERIFY(QDir().rename(rejected.filePath(files.first()),
+                              pki.filePath(QStringLiteral("trusted/") + files.first())));
+        TestClient trusted;
+        encrypt(trusted, UA_MESSAGESECURITYMODE_SIGNANDENCRYPT);
+        QCOMPARE(trusted.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        server = newServer(kEncryptedOnly, pki.path(), false);
+        QVERIFY(server->start());
+        QCOMPARE(readFile(pki.filePath(QStringLiteral("own/cert.der"))), made);
+        TestClient again;
+        encrypt(again, UA_MESSAGESECURITYMODE_SIGN);
+        QCOMPARE(again.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+    }
+
+    void sessionRecordsDescribeTheirClients_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("IPv4") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
+        QTest::newRow("IPv6") << QStringLiteral("[::1]") << QStringLiteral("::1");
+    }
+
+    // The clients connect at once, so that their requests interleave in the server.
+    void sessionRecordsDescribeTheirClients()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, address);
+        const bool ipv6 = address.contains(QLatin1Char(':'));
+        const auto server = ::newServer();
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        const QByteArray url =
+            QStringLiteral("opc.tcp://%1:%2").arg(host).arg(server->port()).toUtf8();
+        TestClient clients[5];
+        std::vector<std::future<UA_StatusCode>> connects;
+        for (TestClient &client : clients) {
+            UA_Client *uaClient = client.call([](UA_Client *c) { return c; });
+            connects.push_back(std::async(std::launch::async, [uaClient, url] {
+                return UA_Client_connect(uaClient, url.constData());
+            }));
+        }
+        QVector<UA_StatusCode> statuses;
+        for (auto &connect : connects) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                connect.wait_for(std::chrono::seconds(0)) == std::future_status::ready, 20000);
+            statuses << connect.get();
+        }
+        if (ipv6 && statuses.first() != UA_STATUSCODE_GOOD) {
+            QSKIP("the server does not listen on ::1 here");
+        }
+        QCOMPARE(statuses, QVector<UA_StatusCode>(5, UA_STATUSCODE_GOOD));
+        QCOMPARE(connected.count(), 5);
+        QHash<const QUaSession *, QPair<QDateTime, quint16>> records;
+        QSet<quint16> ports;
+        for (int i = 0; i < connected.count(); ++i) {
+            const QUaSession *session = sessionOf(connected, i);
+            QCOMPARE(session->address(), address);
+            records.insert(session, {session->timestamp(), session->port()});
+            ports << session->port();
+        }
+        QCOMPARE(ports, clientPortsTo(server->port(), ipv6));
+        // Activated again by its client, a session keeps its record as it was.
+        QTest::qWait(20);
+        QCOMPARE(clients[0].call([](UA_Client *c) { return UA_Client_activateCurrentSession(c); }),
                  UA_STATUSCODE_GOOD);
+        QCOMPARE(connected.count(), 6);
+        const QUaSession *session = sessionOf(connected, 5);
+        const QPair<QDateTime, quint16> record{session->timestamp(), session->port()};
+        QVERIFY(records.value(session) == record);
+        // Taken over by a client on a connection of its own, it names that one.
+        UA_NodeId token;
+        UA_ByteString nonce;
+        clients[0].call([&token, &nonce](UA_Client *c) {
+            return UA_Client_getSessionAuthenticationToken(c, &token, &nonce);
+        });
+        TestClient second;
+        QCOMPARE(second.call([&url, &token, &nonce](UA_Client *c) {
+            const UA_StatusCode status = UA_Client_connectSecureChannel(c, url.constData());
+            return status ? status : UA_Client_activateSession(c, token, nonce);
+        }),
+                 UA_STATUSCODE_GOOD);
+        UA_NodeId_clear(&token);
+        UA_ByteString_clear(&nonce);
+        QCOMPARE(connected.count(), 7);
+        QCOMPARE(sessionOf(connected, 6), session);
+        QCOMPARE(session->timestamp(), record.first);
+        QVERIFY(session->port() != record.second);
+        QVERIFY(clientPortsTo(server->port(), ipv6).contains(session->port()));
     }
-    QCOMPARE(closed.count(), 50);
-    QCOMPARE(closed.mid(0, 2), QStringList({kUser + "@127.0.0.1", kAnonymous + "@127.0.0.1"}));
-    QTRY_COMPARE(clientRecordsAndNodeObjects(*server), oneOpen);
-    QPointer<const QUaSession> record = sessionOf(connected, 0);
-    staying.disconnect();
-    QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
-    QVERIFY(record.isNull());
 
-    // Stopping closes every open session.
-    TestClient anonymous;
-    TestClient user;
-    QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
-    QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    closed.clear();
-    record = sessionOf(connected, connected.count() - 1);
-    server->stop();
-    closed.sort();
-    QCOMPARE(closed, QStringList({kAnonymous + "@127.0.0.1", kUser + "@127.0.0.1"}));
-    QTRY_VERIFY(record.isNull());
-
-    // So does destroying the server.
-    QVERIFY(server->start());
-    TestClient lastOne;
-    QCOMPARE(lastOne.connect(server->port()), UA_STATUSCODE_GOOD);
-    record = sessionOf(connected, connected.count() - 1);
-    server.reset();
-    QVERIFY(record.isNull());
-    QCOMPARE(closed.count(), 3);
-}
-
-void TestQUaSessions::rightsFollowTheUserAndTheNode()
-{
-    const auto server = newServer();
-    QUaFolderObject *plant = server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Plant"));
-    plant->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
-    QUaBaseDataVariable *level = plant->addBaseDataVariable(QUaQualifiedName(1, "Level"));
-    level->setWriteAccess(true);
-    level->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
-    QUaProperty *unit = plant->addProperty(QUaQualifiedName(1, "Unit"));
-    // A folder that makes its variables read-only for anonymous clients, with
-    // a variable that decides its own write mask.
-    QUaFolderObject *tank = server->objectsFolder()->addFolderObject(QUaQualifiedName(1, "Tank"));
-    tank->setUserAccessLevelCallback([](const QString &userName) -> quint8 {
-        return userName == kAnonymous ? UA_ACCESSLEVELMASK_READ : 0xFF;
-    });
-    QUaBaseDataVariable *volume = tank->addBaseDataVariable(QUaQualifiedName(1, "Volume"));
-    volume->setWriteAccess(true);
-    volume->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
-    volume->setUserWriteMaskCallback([](const QString &userName) -> quint32 {
-        return userName == kUser ? UA_WRITEMASK_DESCRIPTION : 0;
-    });
-    auto *valve = server->objectsFolder()->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
-    QVERIFY(valve);
-    valve->setUserExecutableCallback(
-        [](const QString &userName) { return userName != kAnonymous; });
-    QVERIFY(server->start());
-
-    TestClient user;
-    TestClient anonymous;
-    QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
-    QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
-    auto rights = [](TestClient &client, UA_AttributeId attribute, const QList<QUaNodeId> &nodes) {
-        QList<quint32> values;
-        for (const QUaNodeId &node : nodes) {
-            values << client.readAttribute(node, attribute).toUInt();
+    // Records stay readable in the disconnect signal and go after, on close or stop.
+    void closedSessionsLeaveNothingBehind()
+    {
+        const auto server = ::newServer();
+        QVERIFY(server->start());
+        QSignalSpy connected(server.get(), &QUaServer::clientConnected);
+        QStringList closed;
+        connect(server.get(), &QUaServer::clientDisconnected, this,
+                [&closed](const QUaSession *session) {
+                    closed << session->userName() + QLatin1Char('@') + session->address();
+                });
+        // What the server holds for clients, and its node objects (made for every session).
+        auto clientRecordsAndNodeObjects = [](const QUaServer &server) {
+            const QUaServer::ClientRecords records = server.clientRecords();
+            return QList<int>{records.sessions, records.connections, records.socketNotifiers,
+                              int(server.findChildren<QUaNode *>().count())};
+        };
+        const QList<int> idle = clientRecordsAndNodeObjects(*server);
+        TestClient staying;
+        QCOMPARE(staying.connect(server->port()), UA_STATUSCODE_GOOD);
+        const QList<int> oneOpen = clientRecordsAndNodeObjects(*server);
+        QCOMPARE(oneOpen.mid(0, 3), (QList<int>{1, idle.at(1) + 1, idle.at(2) + 1}));
+        for (int i = 0; i < 50; ++i) {
+            TestClient client;
+            QCOMPARE(i % 2 ? client.connect(server->port())
+                           : client.connectUser(server->port(), kUser, kPassword),
+                     UA_STATUSCODE_GOOD);
         }
-        return values;
-    };
-    const auto accessLevel = UA_ATTRIBUTEID_USERACCESSLEVEL;
-    const auto writeMask = UA_ATTRIBUTEID_USERWRITEMASK;
-    const QList<QUaNodeId> variables{level->nodeId(), unit->nodeId(),
-                                     QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS), volume->nodeId()};
-    const QList<QUaNodeId> nodes{plant->nodeId(), level->nodeId(), volume->nodeId(),
-                                 QUaNodeId(0, UA_NS0ID_OBJECTSFOLDER)};
-    const quint32 both = UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION;
-    QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{3, 1, 1, 3}));
-    QCOMPARE(rights(anonymous, accessLevel, variables), (QList<quint32>{3, 1, 1, 1}));
-    QCOMPARE(rights(user, writeMask, nodes),
-             (QList<quint32>{both, UA_WRITEMASK_DISPLAYNAME, UA_WRITEMASK_DESCRIPTION, 0}));
-    const QList<quint32> anonymousMasks{both, UA_WRITEMASK_DISPLAYNAME, 0, 0};
-    QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
-    QCOMPARE(user.writeValue(level->nodeId(), 8), UA_STATUSCODE_GOOD);
-    QCOMPARE(user.writeValue(volume->nodeId(), 8), UA_STATUSCODE_GOOD);
-    QVERIFY(anonymous.writeValue(volume->nodeId(), 1) != UA_STATUSCODE_GOOD);
-    QUaNodeId open;
-    for (const TestClient::Reference &reference : user.browse(valve->nodeId())) {
-        open = reference.browseName.name() == QLatin1String("open") ? reference.targetId : open;
+        QCOMPARE(closed.count(), 50);
+        QCOMPARE(closed.mid(0, 2), QStringList({kUser + "@127.0.0.1", kAnonymous + "@127.0.0.1"}));
+        QTRY_COMPARE(clientRecordsAndNodeObjects(*server), oneOpen);
+        QPointer<const QUaSession> record = sessionOf(connected, 0);
+        staying.disconnect();
+        QTRY_COMPARE(clientRecordsAndNodeObjects(*server), idle);
+        QVERIFY(record.isNull());
+        // Stopping closes every open session.
+        TestClient user;
+        QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        closed.clear();
+        record = sessionOf(connected, connected.count() - 1);
+        server->stop();
+        QCOMPARE(closed, QStringList{kUser + "@127.0.0.1"});
+        QTRY_VERIFY(record.isNull());
     }
-    QCOMPARE(callMethod(user, valve->nodeId(), open), UA_STATUSCODE_GOOD);
-    QCOMPARE(callMethod(anonymous, valve->nodeId(), open), UA_STATUSCODE_BADNOTEXECUTABLE);
 
-    // A removed user loses every right at once; other sessions keep theirs.
-    server->removeUser(kUser);
-    QCOMPARE(rights(user, accessLevel, variables), (QList<quint32>{0, 0, 0, 0}));
-    QCOMPARE(rights(user, writeMask, nodes), (QList<quint32>{0, 0, 0, 0}));
-    QVERIFY(user.writeValue(level->nodeId(), 9) != UA_STATUSCODE_GOOD);
-    QCOMPARE(level->value().toInt(), 8);
-    QCOMPARE(callMethod(user, valve->nodeId(), open), UA_STATUSCODE_BADNOTEXECUTABLE);
-    QVERIFY(!user.readAttribute(open, UA_ATTRIBUTEID_USEREXECUTABLE).toBool());
-    QCOMPARE(valve->openings(), 1);
-    QCOMPARE(rights(anonymous, accessLevel, variables).first(), 3u);
-    QCOMPARE(rights(anonymous, writeMask, nodes), anonymousMasks);
-}
+    void rightsFollowTheUserAndTheNode()
+    {
+        const auto server = ::newServer();
+        QUaNode *objects = server->objectsFolder();
+        QUaBaseDataVariable *level = objects->addBaseDataVariable(QUaQualifiedName(1, "Level"));
+        level->setWriteAccess(true);
+        level->setWriteMask(UA_WRITEMASK_DISPLAYNAME);
+        // A folder making its variables read-only for anonymous, one with its own write mask.
+        QUaFolderObject *tank = objects->addFolderObject(QUaQualifiedName(1, "Tank"));
+        tank->setUserAccessLevelCallback([](const QString &userName) -> quint8 {
+            return userName == kAnonymous ? UA_ACCESSLEVELMASK_READ : 0xFF;
+        });
+        QUaBaseDataVariable *volume = tank->addBaseDataVariable(QUaQualifiedName(1, "Volume"));
+        volume->setWriteAccess(true);
+        volume->setWriteMask(UA_WRITEMASK_DISPLAYNAME | UA_WRITEMASK_DESCRIPTION);
+        volume->setUserWriteMaskCallback([](const QString &userName) -> quint32 {
+            return userName == kUser ? UA_WRITEMASK_DESCRIPTION : 0;
+        });
+        auto *valve = objects->addChild<TestValve>(QUaQualifiedName(1, "Valve"));
+        valve->setUserExecutableCallback(
+            [](const QString &userName) { return userName != kAnonymous; });
+        QVERIFY(server->start());
+        TestClient user;
+        TestClient anonymous;
+        QCOMPARE(user.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
+        QCOMPARE(anonymous.connect(server->port()), UA_STATUSCODE_GOOD);
+        const QUaNodeId open = childOf(user, valve->nodeId(), QStringLiteral("open"));
+        // User access levels, of a node of the stack's too; user write masks; a call.
+        auto rights = [&](TestClient &client) {
+            QList<quint32> values;
+            for (const QUaNodeId &id :
+                 {level->nodeId(), volume->nodeId(), QUaNodeId(0, UA_NS0ID_SERVER_SERVERSTATUS)}) {
+                values << client.readAttribute(id, UA_ATTRIBUTEID_USERACCESSLEVEL).toUInt();
+            }
+            for (const QUaNodeId &id : {level->nodeId(), volume->nodeId()}) {
+                values << client.readAttribute(id, UA_ATTRIBUTEID_USERWRITEMASK).toUInt();
+            }
+            return values << callMethod(client, valve->nodeId(), open).status;
+        };
+        const quint32 refused = UA_STATUSCODE_BADNOTEXECUTABLE;
+        const QList<quint32> anonymousRights{3, 1, 1, UA_WRITEMASK_DISPLAYNAME, 0, refused};
+        QCOMPARE(rights(user), (QList<quint32>{3, 3, 1, UA_WRITEMASK_DISPLAYNAME,
+                                               UA_WRITEMASK_DESCRIPTION, UA_STATUSCODE_GOOD}));
+        QCOMPARE(rights(anonymous), anonymousRights);
+        QCOMPARE(user.writeValue(volume->nodeId(), 8), UA_STATUSCODE_GOOD);
+        QVERIFY(anonymous.writeValue(volume->nodeId(), 1) != UA_STATUSCODE_GOOD);
+        // A removed user loses every right at once; other sessions keep theirs.
+        server->removeUser(kUser);
+        QCOMPARE(rights(user), (QList<quint32>{0, 0, 0, 0, 0, refused}));
+        QVERIFY(user.writeValue(volume->nodeId(), 9) != UA_STATUSCODE_GOOD);
+        QCOMPARE(volume->value().toInt(), 8);
+        QCOMPARE(rights(anonymous), anonymousRights);
+    }
+};
 
 QTEST_MAIN(TestQUaSessions)
 #include "tst_quasessions.moc"
