@@ -251,7 +251,10 @@ QMetaType::Type QUaBaseVariable::typeForValue(QVariant &value) const
         if (candidate == m_type) {
             return m_type;
         }
-        if (value.canConvert(m_type) && value.convert(m_type)) {
+        // A failed conversion empties the variant it works on: try a copy.
+        QVariant converted = value;
+        if (converted.convert(m_type)) {
+            value = converted;
             return m_type;
         }
         return value.isValid() ? candidate : m_type;
