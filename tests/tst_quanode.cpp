@@ -39,23 +39,35 @@ public:
     QUaProperty *ratedPower() const { return childNamed<QUaProperty>(this, "ratedPower"); }
 };
 
+// A variable class: a variable type.
+class TestGauge : public QUaBaseDataVariable
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE explicit TestGauge(QUaServer *server) : QUaBaseDataVariable(server) {}
+};
+
 class TestMachine : public QUaBaseObject
 {
     Q_OBJECT
     Q_PROPERTY(QUaProperty *serialNumber READ serialNumber)
     Q_PROPERTY(Mode mode READ mode)
     Q_PROPERTY(TestMotor *motor READ motor)
+    Q_PROPERTY(TestGauge *pressure READ pressure)
 public:
     enum Mode { Stopped, Running };
     Q_ENUM(Mode)
     Q_INVOKABLE explicit TestMachine(QUaServer *server) : QUaBaseObject(server) {}
     QUaProperty *serialNumber() const { return childNamed<QUaProperty>(this, "serialNumber"); }
     TestMotor *motor() const { return childNamed<TestMotor>(this, "motor"); }
+    TestGauge *pressure() const { return childNamed<TestGauge>(this, "pressure"); }
     Mode mode() const { return Stopped; }
 
     Q_INVOKABLE double scaled(double value, int factor) const { return value * factor; }
     Q_INVOKABLE Mode switchTo(Mode mode, const QString & = QString()) { return mode; }
     Q_INVOKABLE void jam() { throw std::runtime_error("jammed"); }
+    // More parameters than a method node takes: none is made.
+    Q_INVOKABLE void tooMany(int, int, int, int, int, int, int, int, int, int, int) {}
 };
 
 // A subclass whose base class has not been registered when it is.
@@ -175,6 +187,9 @@ private slots:
         QUaBaseObject *valve = m_folder->addBaseObject(QUaQualifiedName(1, "Valve"));
         QSignalSpy added(tank, &QUaNode::referenceAdded);
         QSignalSpy removed(pump, &QUaNode::referenceRemoved);
+        // Hierarchical references follow the tree and are left alone.
+        pump->addReference({QStringLiteral("HasComponent"), QStringLiteral("ComponentOf")}, tank);
+        QCOMPARE(added.count(), 0);
         pump->addReference(kFeeds, tank);
         pump->addReference(kFeeds, tank);
         QCOMPARE(added.count(), 1);
@@ -191,6 +206,8 @@ private slots:
         delete valve;
         QCOMPARE(removed.count(), 3);
         QVERIFY(pump->findReferences(kFeeds).isEmpty());
+        QVERIFY(!m_server->registerReferenceType({QStringLiteral("Other"), QStringLiteral("By")},
+                                                 ns0(UA_NS0ID_SERVER))); // an id in use
     }
 
     // Only clients' writes are the network's, not the program's status and time writes;
@@ -294,6 +311,10 @@ private slots:
         // Clients write enumeration values as integers.
         QCOMPARE(m_client->writeValue(variable->nodeId(), 2), UA_STATUSCODE_GOOD);
         QCOMPARE(valueChanged.last(), QVariantList({2, true}));
+        // Registered on first use.
+        auto *level = m_folder->addBaseDataVariable(QUaQualifiedName(1, "LogLevel"));
+        level->setDataTypeEnum(QMetaEnum::fromType<QUa::LogLevel>());
+        QCOMPARE(dataTypeSeen(level->nodeId()), QUaNodeId(1, "QUa::LogLevel"));
     }
 
     // Classes are types below their base classes' (registered first, once), node properties
@@ -303,6 +324,8 @@ private slots:
     {
         m_server->setNodeManagementAllowed(true);
         const QUaNodeId baseObjectType = ns0(UA_NS0ID_BASEOBJECTTYPE);
+        m_server->registerType(TestMotor::staticMetaObject, ns0(UA_NS0ID_SERVER)); // an id in use
+        QVERIFY(child(baseObjectType, "TestMotor").isNull());
         m_server->registerType(TestSpecialMachine::staticMetaObject);
         m_server->registerType(TestMachine::staticMetaObject);
         QCOMPARE(named(baseObjectType, "TestMachine").count(), 1);
@@ -314,14 +337,23 @@ private slots:
         QCOMPARE(target(motor, UA_NS0ID_HASTYPEDEFINITION), child(baseObjectType, "TestMotor"));
         QCOMPARE(target(motor, UA_NS0ID_HASMODELLINGRULE), ns0(UA_NS0ID_MODELLINGRULE_MANDATORY));
         QVERIFY(!m_server->nodeById(motor));
+        QCOMPARE(target(child(machineType, "pressure"), UA_NS0ID_HASTYPEDEFINITION),
+                 child(ns0(UA_NS0ID_BASEDATAVARIABLETYPE), "TestGauge"));
+        QCOMPARE(
+            m_client
+                ->readAttribute(dataTypeSeen(child(machineType, "mode")), UA_ATTRIBUTEID_BROWSENAME)
+                .value<QUaQualifiedName>()
+                .name(),
+            QStringLiteral("TestMachine::Mode"));
         // A default argument makes no second method node.
         QCOMPARE(named(machineType, "switchTo").count(), 1);
+        QVERIFY(child(machineType, "tooMany").isNull());
 
         QUaSignaler *signaler = m_server->newInstanceSignaler(TestMachine::staticMetaObject);
         QSignalSpy newInstance(signaler, &QUaSignaler::signalNewInstance);
         QSignalSpy childAdded(m_folder, &QUaNode::childAdded);
         auto *press = m_folder->addChild<TestMachine>(QUaQualifiedName(1, "Press"));
-        QVERIFY(press->motor()->ratedPower());
+        QVERIFY(press->motor()->ratedPower() && press->pressure());
         QCOMPARE(press->serialNumber()->nodeId(), child(press->nodeId(), "serialNumber"));
         auto *special = press->addChild<TestSpecialMachine>(QUaQualifiedName(1, "Special"));
         QVERIFY(special->certificate() && special->motor()->ratedPower());

@@ -1,6 +1,6 @@
 // The server object over a real loopback connection: start and stop, also from
 // inside a stack callback, restart with new settings and a busy port; the log
-// bridge.
+// bridge; the ids of the children of instances that clients add.
 
 #include <QtTest>
 
@@ -90,6 +90,55 @@ private slots:
         }
         QVERIFY(listening);
         QVERIFY(cutUserName);
+    }
+
+    // Computed from the parent's id, or by the application's callback; a free one when that
+    // is taken (the search must move on, not go round in circles) or null, with a log line.
+    void childrenOfClientInstancesGetFreeIds()
+    {
+        auto server = newServer();
+        server->setNodeManagementAllowed(true);
+        QUaNode *objects = server->objectsFolder();
+        const quint32 nameHash = qHash(QByteArray("CurrentState"), 0);
+        const quint32 takenParent = 7000;
+        QVERIFY(objects->addBaseObject(QUaQualifiedName(1, "Occupier"),
+                                       QUaNodeId(1, takenParent ^ nameHash)));
+        QSignalSpy logs(server.get(), &QUaServer::logMessage);
+        QVERIFY(server->start());
+        TestClient client;
+        QCOMPARE(client.connect(server->port()), UA_STATUSCODE_GOOD);
+        const auto addMachine = [&](quint32 id) {
+            QCOMPARE(client.addObject(objects->nodeId(), QUaNodeId(1, id),
+                                      QUaQualifiedName(1, QString::number(id)),
+                                      QUaNodeId(0, UA_NS0ID_STATEMACHINETYPE)),
+                     UA_STATUSCODE_GOOD);
+        };
+        const auto stateOf = [&](quint32 id) {
+            return childOf(client, QUaNodeId(1, id), QStringLiteral("CurrentState"));
+        };
+        addMachine(6000);
+        addMachine(takenParent);
+        QCOMPARE(stateOf(6000), QUaNodeId(1, 6000u ^ nameHash));
+        QVERIFY(!stateOf(takenParent).isNull() && stateOf(takenParent) != stateOf(6000));
+        QVERIFY(stateOf(takenParent) != QUaNodeId(1, takenParent ^ nameHash));
+        server->setChildNodeIdCallback([](const QUaNodeId &parentId, const QUaQualifiedName &) {
+            return parentId == QUaNodeId(1, 6001u)   ? QUaNodeId(1, QStringLiteral("Mine"))
+                   : parentId == QUaNodeId(1, 6002u) ? QUaNodeId(0, UA_NS0ID_SERVER)
+                                                     : QUaNodeId();
+        });
+        for (quint32 id : {6001u, 6002u, 6003u})
+            addMachine(id);
+        QCOMPARE(stateOf(6001), QUaNodeId(1, QStringLiteral("Mine")));
+        QStringList errors;
+        for (const QList<QVariant> &arguments : logs) {
+            const QUaLog log = arguments.at(0).value<QUaLog>();
+            if (log.category == QUa::LogCategory::UserLand && log.level == QUa::LogLevel::Error)
+                errors << QString::fromUtf8(log.message);
+        }
+        for (const char *reason : {"6002 is already in use", "6003 is null"})
+            QVERIFY(errors.contains(QStringLiteral("Child ns=0;s=CurrentState nodeId for parent "
+                                                   "ns=1;i=%1. Assigning random nodeId.")
+                                        .arg(reason)));
     }
 };
 

@@ -160,6 +160,9 @@ private slots:
         row("anonymous", plain, Client::Plain, anonymous, "", true);
         row("user", plain, Client::Plain, kUser, "secret", true);
         row("wrong password", plain, Client::Plain, kUser, "Secret", false);
+        row("name in other case", plain, Client::Plain, "Operator", "secret", false);
+        row("replaced check, table user", plain, Client::Plain, kUser, "secret", false);
+        row("replaced check, its user", plain, Client::Plain, "guest", "door", true);
         row("readable token on None", both, Client::ReadableToken, kUser, "secret", false);
         row("encrypted token on None", both, Client::EncryptedToken, kUser, "secret", true);
         row("user, SignAndEncrypt", kEncryptedOnly, Client::SignAndEncrypt, kUser, "secret", true);
@@ -176,6 +179,11 @@ private slots:
         QFETCH(QString, password);
         QFETCH(bool, accepted);
         const auto server = newServer(policies, m_sharedPki.path());
+        if (QByteArray(QTest::currentDataTag()).startsWith("replaced check")) {
+            server->setUserValidationCallback([](const QString &name, const QString &password) {
+                return name == QStringLiteral("guest") && password == QStringLiteral("door");
+            });
+        }
         QVERIFY(server->start());
         QSignalSpy connected(server.get(), &QUaServer::clientConnected);
         TestClient testClient;
