@@ -236,8 +236,6 @@ private slots:
             << "[critical] ERROR Not created: TagName= Int32Tag, NodeId= ns=0;s=tag.Int32.again"
             << "[critical] ERROR Not created: TagName= Stolen, NodeId= ns=0;s=tag.Double";
         QCOMPARE(m_gateway->log(), expected);
-        // Every tag reached the gateway's change slot.
-        QVERIFY(m_gateway->startupConsole.filter("QObject::connect").isEmpty());
     }
 
     void tagsAreNotReadWithoutPreload()

@@ -1,36 +1,23 @@
 // The main window's form and its start-up with good and bad configuration.
 #include "mainwindow.h"
-#include "support/freeport.h"
+#include "support/gatewayfixture.h"
 #include "support/messageboxcatcher.h"
-#include "support/settingsdir.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
 
 namespace
 {
 
-void writeGoodConfiguration(const QString &settingsFolder)
+// A gateway without SQL, serving on a free port.
+void writeGoodConfiguration()
 {
-    QDir().mkpath(settingsFolder);
-    const QList<QPair<QString, QByteArray>> files = {
-        {"settings.json", QStringLiteral(R"({"opcua_port": %1, "opcua_AnonymousLoginAllowed": true,
-            "Console": {"OutputEnable": true}, "Window": {"OutputEnable": true}})")
-                              .arg(freeLoopbackPort())
-                              .toUtf8()},
-        {"sql.json", R"({"sql_enable": false})"},
-        {"tags.json", R"({"FolderMain": {"FolderName": "Main", "NodeId": 60000},
-                          "FolderSub": {"FolderName": "Sub", "NodeId": 60001}})"}};
-    for (const auto &file : files) {
-        QFile out(settingsFolder + QLatin1Char('/') + file.first);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(file.second);
-    }
+    writeGatewaySettings(freeLoopbackPort(),
+                         R"({"FolderMain": {"FolderName": "Main", "NodeId": 60000},
+                             "FolderSub": {"FolderName": "Sub", "NodeId": 60001}})");
 }
 
 } // namespace
@@ -42,7 +29,7 @@ class TestMainWindow : public QObject
 private slots:
     void goodConfigurationShowsTheFixedForm()
     {
-        writeGoodConfiguration(TestSettings::folder());
+        writeGoodConfiguration();
         QGuiApplication::clipboard()->setText("left over");
         MessageBoxCatcher catcher;
         MainWindow window;
@@ -90,7 +77,11 @@ private slots:
         QTemporaryDir dir;
         const QString exe = dir.filePath("OpcUaSqlGateway");
         QVERIFY(QFile::copy(QStringLiteral(GATEWAY_EXECUTABLE), exe));
-        writeGoodConfiguration(dir.filePath("settings"));
+        writeGoodConfiguration();
+        QVERIFY(QDir().mkpath(dir.filePath("settings")));
+        for (const QString &name : QDir(TestSettings::folder()).entryList(QDir::Files))
+            QVERIFY(
+                QFile::copy(TestSettings::folder() + '/' + name, dir.filePath("settings/" + name)));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");

@@ -17,8 +17,7 @@ public:
         QString text;
         QString informativeText;
         Qt::WindowFlags flags;
-        QString styleSheet;
-        bool masked = false;
+        bool styled;
         QRegion mask;
         QSize size;
     };
@@ -38,7 +37,7 @@ private:
         if (!box || !box->isVisible())
             return;
         boxes.append({box->windowTitle(), box->text(), box->informativeText(), box->windowFlags(),
-                      box->styleSheet(), !box->mask().isEmpty(), box->mask(), box->size()});
+                      !box->styleSheet().isEmpty(), box->mask(), box->size()});
         box->button(QMessageBox::Ok)->click();
     }
 
