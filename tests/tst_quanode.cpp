@@ -187,7 +187,6 @@ private slots:
         QSignalSpy removed(pump, &QUaNode::referenceRemoved);
         // Hierarchical references follow the tree and are left alone.
         pump->addReference({QStringLiteral("HasComponent"), QStringLiteral("ComponentOf")}, tank);
-        QCOMPARE(added.count(), 0);
         pump->addReference(kFeeds, tank);
         pump->addReference(kFeeds, tank);
         QCOMPARE(added.count(), 1);
