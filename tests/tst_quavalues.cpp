@@ -1,7 +1,6 @@
 // The value vocabulary of the object layer without a running server: node ids,
 // names and texts, the value converter, status codes, the text forms of the
 // meta-type registration, and the bridge of the stack's log records.
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <cstdarg>
@@ -15,16 +14,6 @@ using namespace QUaValueConverter;
 
 namespace
 {
-
-// Owns a UA_Variant for the length of a test.
-struct ScopedVariant {
-    UA_Variant variant;
-    explicit ScopedVariant(const UA_Variant &from) : variant(from) {}
-    ~ScopedVariant() { UA_Variant_clear(&variant); }
-    ScopedVariant(const ScopedVariant &) = delete;
-    ScopedVariant &operator=(const ScopedVariant &) = delete;
-    const UA_Variant *operator->() const { return &variant; }
-};
 
 // The elements of a list or vector, to compare containers Qt has no QVariant
 // equality for.
@@ -50,7 +39,6 @@ void logThrough(const UA_Logger *logger, UA_LogLevel level, UA_LogCategory categ
     va_end(args);
 }
 
-const QDateTime unixEpoch(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC);
 const QUuid someUuid(QStringLiteral("{72962b91-fa75-4ae6-8d28-b404dc7daf63}"));
 
 } // namespace
@@ -67,6 +55,7 @@ private slots:
         QMetaType::registerEqualsComparator<QUaNodeId>();
         QMetaType::registerEqualsComparator<QUaQualifiedName>();
         QMetaType::registerEqualsComparator<QUaLocalizedText>();
+        QMetaType::registerEqualsComparator<QUaStatusCode>();
     }
 
     // An empty printed form: the text does not parse.
@@ -91,7 +80,8 @@ private slots:
         row("bad guid", "ns=1;g=1234", "");
     }
 
-    // A node id that parses converts to the stack's node id of its printed form.
+    // A node id that parses converts to the stack's node id of its printed form, a GUID
+    // in the stack's byte order.
     void nodeIdParsing()
     {
         QFETCH(QString, text);
@@ -113,7 +103,8 @@ private slots:
         UA_NodeId_clear(&expected);
     }
 
-    // Text that is no qualified name (localized text) is the whole name (text).
+    // Text that is no qualified name (localized text) is the whole name (text); a
+    // status code without a key of its own has the stack's name, a name no key is 0xFFFFFFFF.
     void namesAndTexts()
     {
         QCOMPARE(QUaQualifiedName(QStringLiteral("ns=1;s=My Tag")), QUaQualifiedName(1, "My Tag"));
@@ -123,6 +114,9 @@ private slots:
         QCOMPARE(QUaLocalizedText(QStringLiteral("l=en;t=Start")), QUaLocalizedText("en", "Start"));
         QCOMPARE(QUaLocalizedText(QStringLiteral("l=en;Start")),
                  QUaLocalizedText("", "l=en;Start"));
+        QCOMPARE(QUaStatusCode(UA_STATUSCODE_BADNODEIDUNKNOWN).toString(),
+                 QStringLiteral("BadNodeIdUnknown"));
+        QCOMPARE(UA_StatusCode(QUaStatusCode("NoSuchStatus")), UA_StatusCode(0xFFFFFFFF));
     }
 
     void roundTrips_data()
@@ -146,7 +140,6 @@ private slots:
         same("float", 1.5f, UA_TYPES_FLOAT);
         same("double", -2.25, UA_TYPES_DOUBLE);
         same("string", QStringLiteral("Привет, мир"), UA_TYPES_STRING);
-        same("empty string", QString(""), UA_TYPES_STRING);
         same("bytes with NUL", QByteArray("a\0b", 3), UA_TYPES_BYTESTRING);
         same("date time", QDateTime(QDate(2024, 2, 29), QTime(13, 45, 12, 345), Qt::UTC),
              UA_TYPES_DATETIME);
@@ -157,19 +150,16 @@ private slots:
              UA_TYPES_QUALIFIEDNAME);
         same("localized text", QVariant::fromValue(QUaLocalizedText("ru", "Текст")),
              UA_TYPES_LOCALIZEDTEXT);
+        // A single status code reads back as a plain number, a list as status codes.
+        const QUaStatusCode failure(QUa::Status::BadDeviceFailure);
+        row("status code", QVariant::fromValue(failure), UA_TYPES_STATUSCODE,
+            QVariant(0x808B0000u));
 
         // Values without an OPC UA form convert to the empty variant.
-        const QVariant inner(5);
-        const auto none = [row](const char *name, const QVariant &value) {
-            row(name, value, -1, QVariant());
-        };
-        none("null", QVariant());
-        none("no OPC UA type", QVariant(QRect(1, 2, 3, 4)));
-        none("variant in variant", QVariant(QMetaType::QVariant, &inner));
-        none("list of lists", QVariant(QVariantList{QVariantList{1}}));
-        none("empty variant list", QVariant(QVariantList()));
-        none("empty string list", QVariant(QStringList()));
-        none("empty node id vector", QVariant::fromValue(QVector<QUaNodeId>()));
+        row("null", QVariant(), -1, QVariant());
+        row("no OPC UA type", QVariant(QRect(1, 2, 3, 4)), -1, QVariant());
+        row("list of lists", QVariant(QVariantList{QVariantList{1}}), -1, QVariant());
+        row("empty variant list", QVariant(QVariantList()), -1, QVariant());
 
         // Lists read back as lists of the element type, or as vectors when
         // asked; elements that do not convert to the first one's type become
@@ -186,6 +176,9 @@ private slots:
         const QVector<quint16> numbers{1, 2};
         row("vector by type id", QVariant(QMetaType::type("QVector<ushort>"), &numbers),
             UA_TYPES_UINT16, QVariant::fromValue(numbers.toList()), QVariant::fromValue(numbers));
+        const QList<QUaStatusCode> codes{failure, UA_StatusCode(UA_STATUSCODE_BADNOTFOUND)};
+        row("status code list", QVariant::fromValue(codes), UA_TYPES_STATUSCODE,
+            QVariant::fromValue(codes), QVariant::fromValue(codes.toVector()));
     }
 
     void roundTrips()
@@ -194,23 +187,22 @@ private slots:
         QFETCH(int, uaType);
         QFETCH(QVariant, back);
         QFETCH(QVariant, asVector);
-        ScopedVariant converted(toUaVariant(value));
+        UA_Variant converted = toUaVariant(value);
+        const auto clear = qScopeGuard([&converted] { UA_Variant_clear(&converted); });
         const bool isArray = asVector.isValid();
-        QVERIFY(uaType < 0 ? UA_Variant_isEmpty(&converted.variant)
-                : isArray  ? UA_Variant_hasArrayType(&converted.variant, &UA_TYPES[uaType])
-                           : UA_Variant_hasScalarType(&converted.variant, &UA_TYPES[uaType]));
-        const QVariant direct = toQVariant(converted.variant);
+        QVERIFY(uaType < 0 ? UA_Variant_isEmpty(&converted)
+                : isArray  ? UA_Variant_hasArrayType(&converted, &UA_TYPES[uaType])
+                           : UA_Variant_hasScalarType(&converted, &UA_TYPES[uaType]));
+        const QVariant direct = toQVariant(converted);
         QCOMPARE(direct.userType(), back.userType());
         if (!isArray) {
             QCOMPARE(direct, back);
             return;
         }
-        const size_t length = size_t(elementsOf(back).size());
-        QCOMPARE(converted->arrayLength, length);
-        QCOMPARE(converted->arrayDimensionsSize, size_t(1));
-        QCOMPARE(size_t(converted->arrayDimensions[0]), length);
+        QCOMPARE(converted.arrayDimensionsSize, size_t(1));
+        QCOMPARE(size_t(converted.arrayDimensions[0]), converted.arrayLength);
         QCOMPARE(elementsOf(direct), elementsOf(back));
-        const QVariant vector = toQVariant(converted.variant, QUaArrayKind::Vector);
+        const QVariant vector = toQVariant(converted, QUaArrayKind::Vector);
         QCOMPARE(vector.userType(), asVector.userType());
         QCOMPARE(elementsOf(vector), elementsOf(asVector));
     }
@@ -218,26 +210,22 @@ private slots:
     void arraysAndStringsOfTheStack()
     {
         // An invalid first element makes an array of empty variants.
-        ScopedVariant unknown(toUaVariant(QVariantList{QVariant(), 5}));
-        QVERIFY(UA_Variant_hasArrayType(&unknown.variant, &UA_TYPES[UA_TYPES_VARIANT]));
-        QCOMPARE(toQVariant(unknown.variant), QVariant(QVariantList{QVariant(), QVariant()}));
+        UA_Variant unknown = toUaVariant(QVariantList{QVariant(), 5});
+        QCOMPARE(toQVariant(unknown), QVariant(QVariantList{QVariant(), QVariant()}));
+        UA_Variant_clear(&unknown);
 
         // The stack's empty array is an empty container, not a null value.
         UA_Variant emptyArray;
         UA_Variant_setArray(&emptyArray, UA_EMPTY_ARRAY_SENTINEL, 0, &UA_TYPES[UA_TYPES_INT32]);
         QCOMPARE(toQVariant(emptyArray).userType(), qMetaTypeId<QList<int>>());
-        QCOMPARE(toQVariant(emptyArray, QUaArrayKind::Vector).userType(),
-                 qMetaTypeId<QVector<int>>());
 
         // Arrays of variants, as clients write them for BaseDataType.
-        UA_Variant elements[2];
-        UA_Int32 number = 5;
-        UA_String text = UA_STRING_STATIC("x");
-        UA_Variant_setScalar(&elements[0], &number, &UA_TYPES[UA_TYPES_INT32]);
-        UA_Variant_setScalar(&elements[1], &text, &UA_TYPES[UA_TYPES_STRING]);
+        UA_Variant elements[2] = {toUaVariant(5), toUaVariant(QStringLiteral("x"))};
         UA_Variant outer;
         UA_Variant_setArray(&outer, elements, 2, &UA_TYPES[UA_TYPES_VARIANT]);
         QCOMPARE(toQVariant(outer), QVariant(QVariantList{5, QStringLiteral("x")}));
+        UA_Variant_clear(&elements[0]);
+        UA_Variant_clear(&elements[1]);
 
         // Null and empty stay apart both ways; text ends at a NUL.
         QVERIFY(toQString(UA_STRING_NULL).isNull());
@@ -253,42 +241,11 @@ private slots:
         UA_ByteString_clear(&emptyBytes);
     }
 
-    void statusCodes()
-    {
-        const QUaStatusCode failure(QUa::Status::BadDeviceFailure);
-        ScopedVariant scalar(toUaVariant(QVariant::fromValue(failure)));
-        QVERIFY(UA_Variant_hasScalarType(&scalar.variant, &UA_TYPES[UA_TYPES_STATUSCODE]));
-        // A single code reads back as a plain number, a list as status codes.
-        QCOMPARE(toQVariant(scalar.variant), QVariant(0x808B0000u));
-        const QList<QUaStatusCode> codes{QUa::Status::Good,
-                                         UA_StatusCode(UA_STATUSCODE_BADNOTFOUND)};
-        ScopedVariant array(toUaVariant(QVariant::fromValue(codes)));
-        QCOMPARE(static_cast<UA_StatusCode *>(array->data)[1],
-                 UA_StatusCode(UA_STATUSCODE_BADNOTFOUND));
-        const auto back = toQVariant(array.variant).value<QList<QUaStatusCode>>();
-        QCOMPARE(back.size(), 2);
-        QCOMPARE(UA_StatusCode(back[1]), UA_StatusCode(UA_STATUSCODE_BADNOTFOUND));
-
-        QCOMPARE(QUaStatusCode(UA_STATUSCODE_BADNODEIDUNKNOWN).toString(),
-                 QStringLiteral("BadNodeIdUnknown"));
-        QCOMPARE(UA_StatusCode(QUaStatusCode("NoSuchStatus")), UA_StatusCode(0xFFFFFFFF));
-    }
-
-    void guidByteOrder()
-    {
-        const UA_Guid guid = toUaGuid(someUuid);
-        UA_Guid expected;
-        QCOMPARE(UA_Guid_parse(&expected, UA_STRING_STATIC("72962b91-fa75-4ae6-8d28-b404dc7daf63")),
-                 UA_STATUSCODE_GOOD);
-        QVERIFY(UA_Guid_equal(&guid, &expected));
-        QCOMPARE(toQUuid(expected), someUuid);
-    }
-
     void timeConversion()
     {
-        QCOMPARE(toUaDateTime(unixEpoch), UA_DATETIME_UNIX_EPOCH);
-        const QDateTime zero(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC);
-        QCOMPARE(toQDateTime(0), zero);
+        QCOMPARE(toUaDateTime(QDateTime(QDate(1970, 1, 1), QTime(0, 0), Qt::UTC)),
+                 UA_DATETIME_UNIX_EPOCH);
+        QCOMPARE(toQDateTime(0), QDateTime(QDate(1601, 1, 1), QTime(0, 0), Qt::UTC));
         QCOMPARE(toQDateTime(0).timeSpec(), Qt::UTC);
 
         // Times beyond OPC UA's range are clamped, not wrapped around.
@@ -341,6 +298,7 @@ private slots:
         using L = QUa::LogLevel;
         using C = QUa::LogCategory;
         const QVector<Record> records{
+            {UA_LOGLEVEL_INFO, UA_LOGCATEGORY_NETWORK, L::Info, C::Network},
             {UA_LOGLEVEL_WARNING, UA_LOGCATEGORY_EVENTLOOP, L::Warning, C::Network},
             {450, UA_LOGCATEGORY_SESSION, L::Warning, C::Session},
             {UA_LOGLEVEL_FATAL, UA_LOGCATEGORY_DISCOVERY, L::Fatal, C::Server},
@@ -349,15 +307,13 @@ private slots:
         QSignalSpy logged(&server, &QUaServer::logMessage);
         const UA_Logger *logger =
             UA_Server_getConfig(StackOf::server(server.objectsFolder()))->logging;
-        for (const Record &record : records)
-            logThrough(logger, UA_LogLevel(record.stackLevel), record.stackCategory, "record %d",
-                       7);
-        QCOMPARE(logged.count(), records.size());
-        for (int i = 0; i < records.size(); ++i) {
-            const QUaLog log = logged.at(i).at(0).value<QUaLog>();
-            QCOMPARE(log.message, QByteArray("record 7"));
-            QCOMPARE(log.level, records.at(i).level);
-            QCOMPARE(log.category, records.at(i).category);
+        for (const Record &record : records) {
+            logThrough(logger, UA_LogLevel(record.stackLevel), record.stackCategory, "%d.", 7);
+            QCOMPARE(logged.count(), 1);
+            const QUaLog log = logged.takeFirst().at(0).value<QUaLog>();
+            QCOMPARE(log.message, QByteArray("7."));
+            QCOMPARE(log.level, record.level);
+            QCOMPARE(log.category, record.category);
         }
     }
 };

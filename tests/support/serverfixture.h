@@ -5,7 +5,6 @@
 // a client's browse by name and method calls.
 
 #include <memory>
-#include <vector>
 
 #include "quaserver.h"
 #include "support/testclient.h"
@@ -41,24 +40,22 @@ inline CallResult callMethod(TestClient &client, const QUaNodeId &objectId,
                              const QUaNodeId &methodId, const QVariantList &inputs = {})
 {
     return client.call([objectId, methodId, inputs](UA_Client *c) {
-        std::vector<UA_Variant> input;
-        for (const QVariant &value : inputs) {
-            input.push_back(QUaValueConverter::toUaVariant(value));
+        const UA_DataType *variantType = &UA_TYPES[UA_TYPES_VARIANT];
+        auto *input = static_cast<UA_Variant *>(UA_Array_new(inputs.size(), variantType));
+        for (int i = 0; i < inputs.size(); ++i) {
+            input[i] = QUaValueConverter::toUaVariant(inputs.at(i));
         }
         UA_NodeId object = objectId;
         UA_NodeId method = methodId;
         size_t outputSize = 0;
         UA_Variant *output = nullptr;
         CallResult result{
-            UA_Client_call(c, object, method, input.size(), input.data(), &outputSize, &output),
-            {}};
+            UA_Client_call(c, object, method, inputs.size(), input, &outputSize, &output), {}};
         for (size_t i = 0; i < outputSize; ++i) {
             result.outputs.append(QUaValueConverter::toQVariant(output[i]));
         }
-        UA_Array_delete(output, outputSize, &UA_TYPES[UA_TYPES_VARIANT]);
-        for (UA_Variant &variant : input) {
-            UA_Variant_clear(&variant);
-        }
+        UA_Array_delete(output, outputSize, variantType);
+        UA_Array_delete(input, inputs.size(), variantType);
         UA_NodeId_clear(&object);
         UA_NodeId_clear(&method);
         return result;
