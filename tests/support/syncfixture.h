@@ -15,9 +15,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-namespace SyncFixture
-{
-
 // The "Tables" entry of sql.json as the default configuration declares it.
 inline QJsonArray tagsTables()
 {
@@ -65,10 +62,20 @@ inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
     return query;
 }
 
-inline QString storedValue(const QSqlDatabase &db, int id)
+// The first column of what a query returns, row by row.
+inline QStringList queryTexts(const QSqlDatabase &db, const QString &statement)
 {
-    QSqlQuery query = exec(db, QStringLiteral("SELECT value FROM tags WHERE id = %1").arg(id));
-    return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
+    QStringList texts;
+    QSqlQuery query = exec(db, statement);
+    while (query.next())
+        texts << query.value(0).toString();
+    return texts;
+}
+
+// The stored values by id, joined by ','.
+inline QString storedValues(const QSqlDatabase &db)
+{
+    return queryTexts(db, "SELECT value FROM tags ORDER BY id").join(',');
 }
 
 // The texts of one column of the model, top to bottom.
@@ -79,8 +86,6 @@ inline QStringList columnTexts(const QAbstractItemModel &model, int column)
         texts << model.index(row, column).data().toString();
     return texts;
 }
-
-} // namespace SyncFixture
 
 // A client's subscription to one variable: the values the server sends are
 // collected while the client's calls run.
@@ -149,8 +154,7 @@ private:
 // The gateway core as the window starts it: OPC UA, then SQL, and a model of
 // the tags table that follows the store like the window's, sorted by "number".
 struct SyncGateway : Gateway {
-    explicit SyncGateway(const QJsonObject &sqlConfig,
-                         const QByteArray &tagsJson = SyncFixture::tagsFile())
+    explicit SyncGateway(const QJsonObject &sqlConfig, const QByteArray &tagsJson = tagsFile())
         : Gateway(tagsJson, true, {}, sqlConfig)
     {
         core->InitSQL();
