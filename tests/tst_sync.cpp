@@ -14,6 +14,7 @@ namespace
 {
 
 enum Backend { SQLite, Odbc, Postgres };
+enum Fault { Terminated, Restarted, Stalled };
 
 void addBackends(bool withOdbc)
 {
@@ -93,9 +94,8 @@ private slots:
     void rowTextsBecomeValuesOnlyWhenExact();
     void developerStatementsReportOnDebugOutput();
     void refusedWriteIsDroppedAndALockOnlyDelaysTheNext();
-    void lostConnectionIsSurvived_data();
-    void lostConnectionIsSurvived();
-    void stalledDatabaseKeepsTheServerAnswering();
+    void databaseOutageIsSurvived_data();
+    void databaseOutageIsSurvived();
 
 private:
     // A fresh tags table with these rows, and in m_config the sql.json that
@@ -388,7 +388,6 @@ void TestSync::sqlAndClientsMeetInEveryRow()
     QCOMPARE(stored(), QStringLiteral("6,a,7,7"));
     // Notified or polled, the rows show what the store wrote: nothing goes back.
     settle();
-    QCOMPARE(m_gateway->log().count(), logLines + 2);
     QCOMPARE(debugLines("OPC Changed"),
              QStringList{"OPC Changed: TagName= Pump1, Value= 7, networkChange=1"});
     TestClient second;
@@ -538,33 +537,48 @@ void TestSync::refusedWriteIsDroppedAndALockOnlyDelaysTheNext()
                                                             "[info] Changed Tag[Pump1]=7 (OPC)"}));
 }
 
-void TestSync::lostConnectionIsSurvived_data()
+void TestSync::databaseOutageIsSurvived_data()
 {
-    QTest::addColumn<bool>("restartServer");
-    QTest::newRow("connections terminated") << false;
-    QTest::newRow("server restarted") << true;
+    QTest::addColumn<int>("fault");
+    QTest::newRow("connections terminated") << int(Terminated);
+    QTest::newRow("server restarted") << int(Restarted);
+    QTest::newRow("backend stalled") << int(Stalled);
 }
 
-// Two tags are written on while the database is gone; afterwards their last
-// values are in the table, a row changed in SQL reaches a subscribed client
-// again, and the log says once that the database went and once that it is back.
-void TestSync::lostConnectionIsSurvived()
+// Two tags are written on while the database is gone or stalled, and reads are
+// answered at once meanwhile; afterwards their last values are in the table,
+// and a row changed in SQL reaches a subscribed client again. The log says
+// once that a lost database went and once that it is back; a stall shorter
+// than the connection's timeouts is no outage.
+void TestSync::databaseOutageIsSurvived()
 {
-    QFETCH(bool, restartServer);
+    QFETCH(int, fault);
     seed(Postgres, kThreeTags);
     start();
     QTRY_COMPARE(m_gateway->tagNames(), (QStringList{"Pump1", "Pump2", "Level"}));
-
-    if (restartServer)
-        QVERIFY(runClusterScript("pause", m_cluster));
-    else
+    // A stopped backend leaves the store waiting as a network that stopped
+    // moving would.
+    const QStringList stalled =
+        fault == Stalled ? queryTexts(m_writer, "SELECT pid " + kGatewayBackends) : QStringList();
+    const auto signalStalled = [&stalled](int signal) {
+        for (const QString &pid : stalled)
+            kill(pid.toInt(), signal);
+    };
+    signalStalled(SIGSTOP);
+    const auto resume = qScopeGuard([&] { signalStalled(SIGCONT); });
+    if (fault == Terminated)
         exec(m_writer, "SELECT pg_terminate_backend(pid) " + kGatewayBackends);
+    else if (fault == Restarted)
+        QVERIFY(runClusterScript("pause", m_cluster));
     for (int value = 1; value <= 20; ++value) {
         QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), value), UA_STATUSCODE_GOOD);
         QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump2"), 100 + value), UA_STATUSCODE_GOOD);
-        QTest::qWait(100);
+        readsStayFast(100, value);
     }
-    if (restartServer) {
+    if (fault == Stalled) {
+        QCOMPARE(stored(), QStringLiteral("0,0,0"));
+        signalStalled(SIGCONT);
+    } else if (fault == Restarted) {
         QTRY_COMPARE(m_gateway->logCount("SQL database unavailable"), 1);
         QVERIFY(runClusterScript("resume", m_cluster));
         m_writer.close();
@@ -576,33 +590,10 @@ void TestSync::lostConnectionIsSurvived()
     QVERIFY(watcher.waitFor(0));
     exec(m_writer, "UPDATE tags SET value = '9' WHERE id = 3");
     QVERIFY(watcher.waitFor(9, 10000));
-    QCOMPARE(m_gateway->logCount("[critical] SQL database unavailable"), 1);
-    QCOMPARE(m_gateway->logCount("[info] SQL database available again"), 1);
+    const int outages = fault == Stalled ? 0 : 1;
+    QCOMPARE(m_gateway->logCount("[critical] SQL database unavailable"), outages);
+    QCOMPARE(m_gateway->logCount("[info] SQL database available again"), outages);
     QCOMPARE(m_gateway->logCount("ERROR SQL Write"), 0);
-}
-
-// The gateway's backend stops as if the network had stopped moving: the store
-// waits on its own thread, the server keeps answering, and the write lands
-// once the backend goes on.
-void TestSync::stalledDatabaseKeepsTheServerAnswering()
-{
-    seed(Postgres, kThreeTags);
-    start();
-    QTRY_COMPARE(m_gateway->tagNames(), (QStringList{"Pump1", "Pump2", "Level"}));
-    const auto signalBackends =
-        [pids = queryTexts(m_writer, "SELECT pid " + kGatewayBackends)](int signal) {
-            for (const QString &pid : pids)
-                kill(pid.toInt(), signal);
-        };
-    {
-        signalBackends(SIGSTOP);
-        const auto resume = qScopeGuard([&] { signalBackends(SIGCONT); });
-        QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump1"), 5), UA_STATUSCODE_GOOD);
-        QCOMPARE(m_client->writeValue(QUaNodeId(0, "Pump2"), 6), UA_STATUSCODE_GOOD);
-        readsStayFast(2500, 5);
-        QCOMPARE(stored(), QStringLiteral("0,0,0"));
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(stored(), QStringLiteral("5,6,0"), 5000);
 }
 
 QTEST_MAIN(TestSync)
