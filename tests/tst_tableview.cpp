@@ -49,7 +49,6 @@ private:
     void clickCell(int row, int columnIndex);
     void apply(const QString &text);
 
-    QString m_name;
     QSqlDatabase m_reader;
     quint16 m_port = 0;
     std::unique_ptr<MainWindow> m_window;
@@ -61,16 +60,16 @@ private:
 void TestTableView::init()
 {
     static int counter = 0;
-    m_name = QStringLiteral("tableview%1").arg(++counter);
+    const QString name = QStringLiteral("tableview%1").arg(++counter);
     m_reader = QSqlDatabase::addDatabase("QSQLITE", "reader");
-    m_reader.setDatabaseName(QCoreApplication::applicationDirPath() + '/' + m_name + ".db");
+    m_reader.setDatabaseName(QCoreApplication::applicationDirPath() + '/' + name + ".db");
     QFile::remove(m_reader.databaseName());
     QVERIFY(m_reader.open());
     for (const char *statement : kSeed)
         exec(m_reader, statement);
 
-    QJsonObject config = sqliteConfig('/' + m_name + ".db");
-    config["database_name"] = m_name;
+    QJsonObject config = sqliteConfig('/' + name + ".db");
+    config["database_name"] = name;
     config["table_enable"] = true;
     config["sql_poll_interval_ms"] = 200;
     m_port = freeLoopbackPort();

@@ -88,7 +88,8 @@ inline QStringList columnTexts(const QAbstractItemModel &model, int column)
 }
 
 // A client's subscription to one variable: the values the server sends are
-// collected while the client's calls run.
+// collected while the client's calls run, which the caller waits for, so they
+// need no lock.
 class ValueWatcher
 {
 public:
@@ -116,11 +117,7 @@ public:
         m_client.call([id](UA_Client *c) { return UA_Client_Subscriptions_deleteSingle(c, id); });
     }
 
-    QVariantList values() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_values;
-    }
+    const QVariantList &values() const { return m_values; }
     // Lets the client receive until the last value sent is the expected one;
     // a subscription that failed never gets there.
     bool waitFor(const QVariant &expected, int timeoutMs = 5000)
@@ -128,8 +125,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         while (!timer.hasExpired(timeoutMs)) {
-            const QVariantList seen = values();
-            if (!seen.isEmpty() && seen.last() == expected)
+            if (!m_values.isEmpty() && m_values.last() == expected)
                 return true;
             m_client.call([](UA_Client *c) { return UA_Client_run_iterate(c, 20); });
         }
@@ -140,14 +136,12 @@ private:
     static void changed(UA_Client *, UA_UInt32, void *, UA_UInt32, void *context,
                         UA_DataValue *value)
     {
-        auto *watcher = static_cast<ValueWatcher *>(context);
-        QMutexLocker lock(&watcher->m_mutex);
-        watcher->m_values << QUaValueConverter::toQVariant(value->value);
+        static_cast<ValueWatcher *>(context)->m_values
+            << QUaValueConverter::toQVariant(value->value);
     }
 
     TestClient &m_client;
     UA_UInt32 m_subscriptionId = 0;
-    mutable QMutex m_mutex;
     QVariantList m_values;
 };
 
