@@ -15,9 +15,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-namespace SyncFixture
-{
-
 // The "Tables" entry of sql.json as the default configuration declares it.
 inline QJsonArray tagsTables()
 {
@@ -65,10 +62,20 @@ inline QSqlQuery exec(const QSqlDatabase &db, const QString &statement)
     return query;
 }
 
-inline QString storedValue(const QSqlDatabase &db, int id)
+// The first column of what a query returns, row by row.
+inline QStringList queryTexts(const QSqlDatabase &db, const QString &statement)
 {
-    QSqlQuery query = exec(db, QStringLiteral("SELECT value FROM tags WHERE id = %1").arg(id));
-    return query.next() ? query.value(0).toString() : QStringLiteral("<no row>");
+    QStringList texts;
+    QSqlQuery query = exec(db, statement);
+    while (query.next())
+        texts << query.value(0).toString();
+    return texts;
+}
+
+// The stored values by id, joined by ','.
+inline QString storedValues(const QSqlDatabase &db)
+{
+    return queryTexts(db, "SELECT value FROM tags ORDER BY id").join(',');
 }
 
 // The texts of one column of the model, top to bottom.
@@ -80,10 +87,9 @@ inline QStringList columnTexts(const QAbstractItemModel &model, int column)
     return texts;
 }
 
-} // namespace SyncFixture
-
 // A client's subscription to one variable: the values the server sends are
-// collected while the client's calls run.
+// collected while the client's calls run, which the caller waits for, so they
+// need no lock.
 class ValueWatcher
 {
 public:
@@ -111,11 +117,7 @@ public:
         m_client.call([id](UA_Client *c) { return UA_Client_Subscriptions_deleteSingle(c, id); });
     }
 
-    QVariantList values() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_values;
-    }
+    const QVariantList &values() const { return m_values; }
     // Lets the client receive until the last value sent is the expected one;
     // a subscription that failed never gets there.
     bool waitFor(const QVariant &expected, int timeoutMs = 5000)
@@ -123,8 +125,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         while (!timer.hasExpired(timeoutMs)) {
-            const QVariantList seen = values();
-            if (!seen.isEmpty() && seen.last() == expected)
+            if (!m_values.isEmpty() && m_values.last() == expected)
                 return true;
             m_client.call([](UA_Client *c) { return UA_Client_run_iterate(c, 20); });
         }
@@ -135,22 +136,19 @@ private:
     static void changed(UA_Client *, UA_UInt32, void *, UA_UInt32, void *context,
                         UA_DataValue *value)
     {
-        auto *watcher = static_cast<ValueWatcher *>(context);
-        QMutexLocker lock(&watcher->m_mutex);
-        watcher->m_values << QUaValueConverter::toQVariant(value->value);
+        static_cast<ValueWatcher *>(context)->m_values
+            << QUaValueConverter::toQVariant(value->value);
     }
 
     TestClient &m_client;
     UA_UInt32 m_subscriptionId = 0;
-    mutable QMutex m_mutex;
     QVariantList m_values;
 };
 
 // The gateway core as the window starts it: OPC UA, then SQL, and a model of
 // the tags table that follows the store like the window's, sorted by "number".
 struct SyncGateway : Gateway {
-    explicit SyncGateway(const QJsonObject &sqlConfig,
-                         const QByteArray &tagsJson = SyncFixture::tagsFile())
+    explicit SyncGateway(const QJsonObject &sqlConfig, const QByteArray &tagsJson = tagsFile())
         : Gateway(tagsJson, true, {}, sqlConfig)
     {
         core->InitSQL();
