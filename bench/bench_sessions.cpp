@@ -8,9 +8,7 @@
 // Usage: bench_sessions [layer|bare]   (no argument: both, one table)
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QProcess>
-#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -21,6 +19,7 @@
 #include "bench_opcua.h"
 #include "bench_proc.h"
 #include "quaserver.h"
+#include "support/testclient.h"
 
 namespace
 {
@@ -60,18 +59,10 @@ bool runCycles(const QByteArray &url, int cycles)
 bool runCyclesServedByQt(const QByteArray &url, int cycles)
 {
     std::future<bool> done = std::async(std::launch::async, runCycles, url, cycles);
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-            loop.quit();
-        }
-    });
-    poll.start(5);
-    loop.exec();
+    const bool served = resultServedByQt(done);
     // Records deleted later go now, before the figure is read.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return done.get();
+    return served;
 }
 
 long residentNowKiB()

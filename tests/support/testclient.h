@@ -16,6 +16,22 @@
 #include "quatypes.h"
 #include "support/freeport.h"
 
+// The result of work on another thread, waited for while this thread's Qt
+// event loop keeps running, so a server that lives in that loop goes on serving.
+template <typename T> T resultServedByQt(std::future<T> &result)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            loop.quit();
+        }
+    });
+    poll.start(1);
+    loop.exec();
+    return result.get();
+}
+
 // An open62541 client for the tests. Every call runs on a worker thread while
 // the calling thread keeps running the Qt event loop, so the server, which
 // lives in that loop, goes on serving.
@@ -32,16 +48,7 @@ public:
     {
         UA_Client *client = m_client;
         auto result = std::async(std::launch::async, [client, f] { return f(client); });
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (result.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-                loop.quit();
-            }
-        });
-        poll.start(1);
-        loop.exec();
-        return result.get();
+        return resultServedByQt(result);
     }
 
     // For settings beyond the defaults, before connecting.
