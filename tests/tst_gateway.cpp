@@ -173,7 +173,7 @@ private slots:
             {UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_BUILDNUMBER, "123457890"},
             {UA_NS0ID_SERVER_SERVERSTATUS_BUILDINFO_PRODUCTURI, "https://varnholt.example"}};
         for (const auto &entry : identity)
-            QCOMPARE(user.readText(entry.first), entry.second);
+            QCOMPARE(user.readValue(QUaNodeId(0, entry.first)).toString(), entry.second);
         const QList<UA_EndpointDescription> endpoints = user.endpoints(gateway.port);
         QCOMPARE(endpoints.count(), 1);
         UA_EndpointDescription endpoint = endpoints.first();

@@ -51,16 +51,6 @@ inline QStringList paneLines(const QPlainTextEdit &pane)
     return lines;
 }
 
-// The names of the core's tags whose variables still exist, in list order.
-inline QStringList liveTagNames(const cInternalFunctions &core)
-{
-    QStringList names;
-    for (const QUaBaseDataVariable *tag : core.m_tags)
-        if (tag)
-            names << tag->browseName().name();
-    return names;
-}
-
 inline QByteArray jsonText(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson();
@@ -106,7 +96,15 @@ struct Gateway {
     }
 
     QStringList log() const { return paneLines(pane); }
-    QStringList tagNames() const { return liveTagNames(*core); }
+    // The names of the core's tags whose variables still exist, in list order.
+    QStringList tagNames() const
+    {
+        QStringList names;
+        for (const QUaBaseDataVariable *tag : core->m_tags)
+            if (tag)
+                names << tag->browseName().name();
+        return names;
+    }
 
     const quint16 port;
     bool configLoaded = false;

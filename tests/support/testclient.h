@@ -64,8 +64,6 @@ public:
     // An attribute's value as the stack gives it; status in *status when asked.
     QVariant readAttribute(const QUaNodeId &nodeId, UA_AttributeId attributeId,
                            UA_StatusCode *status = nullptr);
-    // The value of a namespace-0 node as text (server identity strings and the like).
-    QString readText(quint32 ns0Id) { return readValue(QUaNodeId(0, ns0Id)).toString(); }
     QVariant readValue(const QUaNodeId &nodeId, UA_StatusCode *status = nullptr)
     {
         return readAttribute(nodeId, UA_ATTRIBUTEID_VALUE, status);
