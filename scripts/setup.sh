@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config clang-format
+  build-essential cmake pkg-config clang-format ccache
   qtbase5-dev qtbase5-dev-tools
   libqt5sql5-sqlite libqt5sql5-psql libqt5sql5-odbc
   unixodbc libsqliteodbc
