@@ -317,8 +317,9 @@ bool isWritableFlag(const QString &type)
 
 } // namespace
 
-cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
-    : QObject(nullptr), m_logPane(logPane)
+cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded,
+                                       const GatewayPaths &paths)
+    : QObject(nullptr), m_logPane(logPane), m_paths(paths)
 {
     if (m_logPane)
         m_logPane->setMaximumBlockCount(kLogPaneMaxLines);
@@ -405,7 +406,7 @@ void cInternalFunctions::addUser()
 }
 
 // The endpoints offer the security policies of "opcua_Security" (by default
-// only None); certificates live in settings/pki beside the program.
+// only None); certificates live in the paths' pki folder.
 void cInternalFunctions::applySecurity()
 {
     const QJsonValue listed = m_settings[QLatin1String("opcua_Security")];
@@ -429,8 +430,7 @@ void cInternalFunctions::applySecurity()
                           : name + QStringLiteral(" (Sign, SignAndEncrypt)"));
     }
     m_opcServer->setSecurityPolicies(policies);
-    m_opcServer->setPkiFolder(QCoreApplication::applicationDirPath() +
-                              QStringLiteral("/settings/pki"));
+    m_opcServer->setPkiFolder(m_paths.pkiDir());
     m_opcServer->setTrustAllClients(m_settings[QLatin1String("opcua_TrustAllClients")].toBool());
     CORE_LOG_AS(kInitOpcFunction, "info",
                 QStringLiteral("OPC UA endpoints offered: %1")
@@ -789,7 +789,7 @@ void cInternalFunctions::InitSQL()
 // through queued signals; the OPC UA side serves meanwhile.
 void cInternalFunctions::startStore()
 {
-    m_store = new TagStore(m_sqlConfig, QCoreApplication::applicationDirPath());
+    m_store = new TagStore(m_sqlConfig, m_paths.dataDir());
     m_storeThread = std::make_unique<QThread>();
     m_store->moveToThread(m_storeThread.get());
     connect(m_store, &TagStore::logLine, this, &cInternalFunctions::slot_SQL_log);
@@ -923,7 +923,7 @@ void cInternalFunctions::runDeveloperStatement(const QString &statement)
 
 bool cInternalFunctions::loadJsonFile(const QString &fileName, QJsonObject &target)
 {
-    const QString path = QCoreApplication::applicationDirPath() + "/settings/" + fileName;
+    const QString path = m_paths.settingsDir() + QLatin1Char('/') + fileName;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         QMessageLogger().critical("%s",

@@ -1,6 +1,7 @@
 #ifndef INTERNAL_FUNCTIONS_H
 #define INTERNAL_FUNCTIONS_H
 
+#include "gatewaypaths.h"
 #include "tagrow.h"
 #include "tagstore.h"
 
@@ -30,7 +31,9 @@ class cInternalFunctions : public QObject
     Q_OBJECT
 
 public:
-    cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded);
+    // The settings are read from the paths' settings folder, the data kept in its data folder.
+    cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded,
+                       const GatewayPaths &paths = GatewayPaths::besideExecutable());
     // Closes the database and stops the OPC UA server, telling its clients.
     ~cInternalFunctions() override;
 
@@ -84,6 +87,7 @@ public:
     // the list at the next lookup of its name, or once its object is gone.
     QList<QPointer<QUaBaseDataVariable>> m_tags;
     QPlainTextEdit *m_logPane = nullptr;
+    const GatewayPaths m_paths;
 
 signals:
     void sql_updated();

@@ -45,7 +45,8 @@ QString resourceFontFamily()
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent, const GatewayPaths &paths)
+    : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
     setFixedSize(width(), height());
@@ -56,7 +57,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->frDebug_SQL->setHidden(true);
 
     bool configLoaded = false;
-    m_core = new cInternalFunctions(ui->plainTextEdit, &configLoaded);
+    m_core = new cInternalFunctions(ui->plainTextEdit, &configLoaded, paths);
+    paths.log(*m_core);
     if (configLoaded)
         startGateway();
     else

@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "gatewaypaths.h"
+
 #include <QMainWindow>
 #include <QModelIndex>
 #include <QPair>
@@ -23,7 +25,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    explicit MainWindow(QWidget *parent = nullptr,
+                        const GatewayPaths &paths = GatewayPaths::besideExecutable());
     ~MainWindow() override;
 
     QPair<MySqlTableModelResult *, QTableView *> buildTableView(const QString &tableName,

@@ -1,7 +1,13 @@
-// The gateway core's configuration loader, log sink and error dialog.
+// The gateway core's configuration loader, log sink and error dialog; the
+// configuration check, the folders the settings and data are taken from, and
+// when the program runs without a window.
+#include "commandline.h"
+#include "configcheck.h"
+#include "gatewaypaths.h"
 #include "support/gatewayfixture.h"
 #include "support/messageboxcatcher.h"
 
+#include <QTemporaryDir>
 #include <QTextBlock>
 
 namespace
@@ -15,6 +21,9 @@ void writeValidFiles(const QByteArray &settings = R"({"opcua_port": 4840,
     TestSettings::write("sql.json", R"({"sql_enable": false})");
     TestSettings::write("tags.json", R"({"PreloadTags": true})");
 }
+
+const QByteArray kGoodTags = R"({"FolderMain": {"FolderName": "Main", "NodeId": 1},
+    "FolderSub": {"FolderName": "Sub", "NodeId": 2}})";
 
 const QString kStamp = QStringLiteral(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} > )");
 
@@ -174,6 +183,161 @@ private slots:
             core.writeLog("internal_functions.cpp", 1, "f", "info", wide + QString::number(i));
         QVERIFY(pane.document()->characterCount() < 8 * 1024 * 1024);
         QVERIFY(pane.document()->lastBlock().text().endsWith(wide + "199"));
+    }
+
+    // Each row breaks one thing in otherwise good files; the check reports
+    // exactly that problem with its file and key.
+    void configCheckNamesFileAndKey_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content"); // null: no such file
+        QTest::addColumn<QString>("problem");    // empty: none
+        const auto row = [](const char *name, const char *file, const QByteArray &content,
+                            const QString &problem) {
+            QTest::newRow(name) << QString(file) << content << problem;
+        };
+        row("good", "tags.json", kGoodTags, QString());
+        row("no file", "sql.json", QByteArray(), "sql.json: not found: the gateway does not start");
+        row("bad JSON", "tags.json", "{\"a\": ",
+            "tags.json: invalid JSON (unterminated object at character 6): the gateway does not "
+            "start");
+        row("not an object", "tags.json", "[1,2]",
+            "tags.json: not a JSON object: the gateway does not start");
+        row("port as text", "settings.json", R"({"opcua_port": "4840"})",
+            R"(settings.json: opcua_port: "4840" is not a port number (1-65535): OPC UA is not served)");
+        row("port out of range", "settings.json", R"({"opcua_port": 70000})",
+            "settings.json: opcua_port: 70000 is not a port number (1-65535): OPC UA is not "
+            "served");
+        row("switch of a wrong type", "settings.json",
+            R"({"opcua_port": 4840, "Console": {"OutputEnable": "yes"}})",
+            R"(settings.json: Console.OutputEnable: "yes" is not true or false: read as false: no log lines in the Console sink)");
+        row("unknown security policy", "settings.json",
+            R"({"opcua_port": 4840, "opcua_Security": ["None", "Basic128"]})",
+            R"(settings.json: opcua_Security[1]: unknown security policy "Basic128" ()" +
+                QUaServer::supportedSecurityPolicies().join(", ") + "): skipped");
+        row("unknown database type", "sql.json",
+            R"({"sql_enable": true, "database_type": "MYSQL"})",
+            R"(sql.json: database_type: "MYSQL" is not SQLLITE, MSSQL or POSTGRESQL: the gateway runs without a database)");
+        row("column without a name", "sql.json",
+            R"({"sql_enable": true, "database_type": "SQLLITE", "database_localpath": "/g.db",
+                "Tables": [{"TableName": "t", "Columns": [{"Type": "TEXT"}]}]})",
+            "sql.json: Tables[0].Columns[0].Name: missing: the table is not created");
+        row("unknown tag format", "tags.json",
+            kGoodTags.left(kGoodTags.size() - 1) +
+                R"(, "PreloadTags": true, "Tags": [{"TagName": "A", "NodeId": "A",
+                "Format": "Int33", "Value": 1, "WriteAccess": true}]})",
+            R"(tags.json: Tags[0].Format: unknown format "Int33": the tag is skipped)");
+        row("property without a node id", "tags.json",
+            kGoodTags.left(kGoodTags.size() - 1) +
+                R"(, "Properties": [{"PropName": "Site", "Value": 1}]})",
+            "tags.json: Properties[0].NodeId: missing: the property is skipped");
+    }
+    void configCheckNamesFileAndKey()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, problem);
+        writeValidFiles(R"({"opcua_port": 4840})");
+        TestSettings::write("tags.json", kGoodTags);
+        if (content.isNull())
+            QFile::remove(TestSettings::folder() + '/' + file);
+        else
+            TestSettings::write(file, content);
+        const ConfigCheck check(TestSettings::folder());
+        QCOMPARE(check.report(), problem.isEmpty()
+                                     ? QStringList()
+                                     : QStringList{TestSettings::folder() + '/' + problem});
+        QCOMPARE(check.filesLoad(), !problem.contains("does not start"));
+    }
+
+    // A settings/ folder beside the program wins, then --settings, then the
+    // user's folders (made from the defaults) or the service's.
+    void foldersFollowTheirOrder_data()
+    {
+        QTest::addColumn<bool>("besideProgram");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QString>("settings"); // "~" stands for the temporary home
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("pki");
+        const QString program = QCoreApplication::applicationDirPath();
+        QTest::newRow("beside the program") << true << "~/given" << true << program + "/settings"
+                                            << program << program + "/settings/pki";
+        QTest::newRow("--settings") << false << "~/given/" << true << "~/given"
+                                    << "~/given"
+                                    << "~/given/pki";
+        QTest::newRow("desktop") << false << QString() << false << "~/config/opcua-sql-gateway"
+                                 << "~/data/opcua-sql-gateway"
+                                 << "~/data/opcua-sql-gateway/pki";
+        QTest::newRow("service") << false << QString() << true << "/etc/opcua-sql-gateway"
+                                 << "/var/lib/opcua-sql-gateway"
+                                 << "/var/lib/opcua-sql-gateway/pki";
+    }
+    void foldersFollowTheirOrder()
+    {
+        QFETCH(bool, besideProgram);
+        QFETCH(QString, option);
+        QFETCH(bool, service);
+        QFETCH(QString, settings);
+        QFETCH(QString, data);
+        QFETCH(QString, pki);
+        QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+        const QString defaults = GatewayPaths::defaultsFolder();
+        QVERIFY(QDir().mkpath(defaults));
+        TestSettings::clear();
+        TestSettings::write("settings.json", R"({"opcua_port": 4840})");
+        QVERIFY(
+            QFile::copy(TestSettings::folder() + "/settings.json", defaults + "/settings.json"));
+        if (!besideProgram)
+            QDir(TestSettings::folder()).removeRecursively();
+
+        const GatewayPaths paths = GatewayPaths::resolve(service ? GatewayPaths::Mode::Service
+                                                                 : GatewayPaths::Mode::Desktop,
+                                                         option.replace('~', home.path()));
+        paths.prepare();
+        QDir(defaults).removeRecursively();
+        QCOMPARE(paths.settingsDir(), settings.replace('~', home.path()));
+        QCOMPARE(paths.dataDir(), data.replace('~', home.path()));
+        QCOMPARE(paths.pkiDir(), pki.replace('~', home.path()));
+        // The user's folder starts with the defaults; the data folder is there to write.
+        if (!service) {
+            QVERIFY(QFile::exists(paths.settingsDir() + "/settings.json"));
+            QVERIFY(QFileInfo(paths.dataDir()).isDir());
+        }
+    }
+
+    // Headless when asked, or when Qt would have no platform for a window.
+    void headlessOnlyWithoutPlatform_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("variable"); // set to a value; empty: none
+        QTest::addColumn<bool>("headless");
+        QTest::newRow("no platform") << QStringList() << QByteArray() << true;
+        QTest::newRow("X display") << QStringList() << QByteArray("DISPLAY") << false;
+        QTest::newRow("Wayland") << QStringList() << QByteArray("WAYLAND_DISPLAY") << false;
+        QTest::newRow("Qt platform") << QStringList() << QByteArray("QT_QPA_PLATFORM") << false;
+        QTest::newRow("-platform")
+            << QStringList{"-platform", "offscreen"} << QByteArray() << false;
+        QTest::newRow("--headless") << QStringList{"--headless"} << QByteArray("DISPLAY") << true;
+    }
+    void headlessOnlyWithoutPlatform()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, variable);
+        QFETCH(bool, headless);
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
+        if (!variable.isEmpty())
+            qputenv(variable.constData(), "x");
+        const CommandLine commandLine(QStringList{"opcua-sql-gateway"} + arguments);
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
+        qputenv("QT_QPA_PLATFORM", platform);
+        QCOMPARE(commandLine.action(), CommandLine::Action::Run);
+        QCOMPARE(commandLine.headless(), headless);
     }
 
     void messageBoxLooksAsDesigned()
