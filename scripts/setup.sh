@@ -9,6 +9,7 @@ PACKAGES=(
   libqt5sql5-sqlite libqt5sql5-psql libqt5sql5-odbc
   unixodbc libsqliteodbc
   postgresql sqlite3 fonts-liberation
+  dpkg-dev file desktop-file-utils lintian
 )
 # The stack's CMake package also wants its tools folder (schemas, nodeset compiler).
 STACK_PACKAGES=(libopen62541-1.4-dev libopen62541-1.4-tools)

@@ -27,11 +27,13 @@ QString packagedDefaults()
     return packageRoot() + QStringLiteral("/usr/share/opcua-sql-gateway/settings");
 }
 
-// A settings folder holding the package's defaults, one file replaced.
+// A settings folder holding the package's defaults, one file replaced unless content is null.
 void copyDefaults(const QString &folder, const char *replaced, const QByteArray &content)
 {
     for (const QString &name : QDir(packagedDefaults()).entryList(QDir::Files))
         QFile::copy(packagedDefaults() + '/' + name, folder + '/' + name);
+    if (content.isNull())
+        return;
     QFile::remove(folder + '/' + replaced);
     QFile file(folder + '/' + replaced);
     if (file.open(QIODevice::WriteOnly))
@@ -108,8 +110,7 @@ private slots:
         QTemporaryDir settings;
         if (arguments.contains("--check-config")) {
             arguments << "--settings" << settings.path();
-            copyDefaults(settings.path(), "settings.json",
-                         brokenSettings.isNull() ? R"({"opcua_port": 4840})" : brokenSettings);
+            copyDefaults(settings.path(), "settings.json", brokenSettings);
         }
         QProcess program;
         program.setProcessChannelMode(QProcess::MergedChannels);
