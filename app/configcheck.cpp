@@ -196,6 +196,7 @@ void ConfigCheck::checkTags(const QJsonObject &tags)
         checkTagList(tags);
 }
 
+// Without a node id the server chooses one.
 void ConfigCheck::checkFolder(const QJsonObject &tags, const char *key)
 {
     const QString notCreated =
@@ -205,11 +206,12 @@ void ConfigCheck::checkFolder(const QJsonObject &tags, const char *key)
         !expect(tags, QString(), key, Kind::Object, notCreated))
         return;
     const QJsonObject folder = tags[prefix].toObject();
-    if (expectPresent(folder, prefix, {"FolderName", "NodeId"}, notCreated) &&
+    if (expectPresent(folder, prefix, {"FolderName"}, notCreated) &&
         expect(folder, prefix, "FolderName", Kind::Text, notCreated) &&
         folder[QLatin1String("FolderName")].toString().isEmpty())
         add(prefix + QStringLiteral(".FolderName"), QStringLiteral("empty: ") + notCreated);
-    expect(folder, prefix, "NodeId", Kind::Integer, notCreated);
+    expect(folder, prefix, "NodeId", Kind::Integer,
+           QStringLiteral("read as 0: the server chooses the node id"));
 }
 
 void ConfigCheck::checkProperties(const QJsonObject &tags)
