@@ -48,7 +48,7 @@ check_package() {
     /usr/share/opcua-sql-gateway/qss/tableview_sm.qss \
     /usr/share/applications/opcua-sql-gateway.desktop /usr/share/pixmaps/opcua-sql-gateway.png \
     /lib/systemd/system/opcua-sql-gateway.service /usr/lib/sysusers.d/opcua-sql-gateway.conf \
-    /usr/share/doc/opcua-sql-gateway/copyright; do
+    /usr/share/doc/opcua-sql-gateway/copyright /usr/share/man/man1/opcua-sql-gateway.1.gz; do
     if ! grep -q " \.$path\$" <<<"$listing"; then
       echo "package: $path is missing" >&2
       exit 1
