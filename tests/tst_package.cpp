@@ -166,6 +166,7 @@ private slots:
         QVERIFY2(stopping.elapsed() < 5000, qPrintable(QString::number(stopping.elapsed())));
         QCOMPARE(service.exitStatus(), QProcess::NormalExit);
         QCOMPARE(service.exitCode(), 0);
+        // The stop writes what the store still holds (or keeps it in its journal).
         QCOMPARE(runSql(database, {"SELECT value FROM tags WHERE key = 'Pump1'"}),
                  QStringLiteral("7"));
 
