@@ -47,7 +47,7 @@ constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
 // How long the end of the program waits for the tag store to close: it writes
 // for at most three seconds, and a statement under way may take a little
 // longer; what it did not write stays in its journal.
-constexpr unsigned long kStoreShutdownMs = 4000;
+constexpr unsigned long kStoreShutdownMs = 5000;
 
 const char kMessageBoxStyle[] =
     "QDialog {font-size: 20pt; text-align: center; background-color: rgb(169, 169, 169); "

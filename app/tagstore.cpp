@@ -47,6 +47,9 @@ constexpr SQLULEN kOdbcQueryTimeoutS = 10;
 // A stop writes the clients' values for at most this long; the rest waits in
 // the journal for the next start.
 constexpr qint64 kStopWritingMs = 3000;
+// The journal's commits wait for no disk; it is synced this often, which
+// bounds what a crash of the machine can lose.
+constexpr int kJournalSyncMs = 1000;
 constexpr unsigned long kStopRetryPauseMs = 200;
 
 // SQLSTATEs of faults that pass on every server: connection (08), timeouts
@@ -151,8 +154,10 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &dataDir)
     : m_config(sqlConfig), m_dataDir(dataDir),
       m_type(sqlConfig[QLatin1String("database_type")].toString()),
       m_firstLoadTimer(new QTimer(this)), m_notifyTimer(new QTimer(this)),
-      m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this))
+      m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this)),
+      m_journalSyncTimer(new QTimer(this))
 {
+    connect(m_journalSyncTimer, &QTimer::timeout, this, [this] { m_journal->sync(); });
     qRegisterMetaType<TagRows>("TagRows");
     qRegisterMetaType<TagRowIds>("TagRowIds");
     qRegisterMetaType<StoredValues>("StoredValues");
@@ -180,6 +185,7 @@ void TagStore::start()
 {
     m_firstLoadTimer->start();
     m_journal = std::make_unique<WriteJournal>(m_dataDir);
+    m_journalSyncTimer->start(kJournalSyncMs);
     replayJournal();
     if (!configureConnection() || !openConnection()) {
         log(QStringLiteral("critical"), QStringLiteral("InitSQL - ERROR! DataBase NOT Open!"),
@@ -894,7 +900,8 @@ void TagStore::checkConnection()
 
 TagStore::StopReport TagStore::shutdown(QThread *mainThread)
 {
-    for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer})
+    for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer,
+                          m_journalSyncTimer})
         timer->stop();
     takeMailbox();
     StopReport report;

@@ -184,6 +184,7 @@ private:
     QTimer *m_retryTimer;
     QTimer *m_checkTimer;
     QTimer *m_pollTimer;
+    QTimer *m_journalSyncTimer;
 };
 
 #endif // TAGSTORE_H

@@ -49,7 +49,8 @@ QVariant exactNumber(const QString &text, int type)
         return QVariant();
     if (type == QMetaType::Double)
         return number;
-    const bool fits = !qIsFinite(number) || std::abs(number) <= std::numeric_limits<float>::max();
+    // A number that rounds to the largest float still fits.
+    const bool fits = !qIsFinite(number) || std::isfinite(float(number));
     return fits ? QVariant(float(number)) : QVariant();
 }
 
