@@ -142,6 +142,7 @@ bool TagStore::configureConnection()
 bool TagStore::openConnection()
 {
     m_valueUpdate.reset();
+    m_tableReadSinceOpen = false;
     m_db.close();
     if (!m_db.open())
         return false;
@@ -343,6 +344,7 @@ void TagStore::reloadTable(bool allRowsToCore)
         removed.append(id);
     }
     m_rowsRead = true;
+    m_tableReadSinceOpen = true;
     if (!changed.isEmpty())
         emit rowsChanged(changed);
     if (!removed.isEmpty())
@@ -498,26 +500,17 @@ void TagStore::replayJournal()
     takeValues(values);
 }
 
-// The writes already queued for this thread arrive first, so one flush takes
-// all of them.
-void TagStore::scheduleFlush()
-{
-    if (m_flushScheduled || m_pendingKeys.isEmpty())
-        return;
-    m_flushScheduled = true;
-    QMetaObject::invokeMethod(this, &TagStore::flushWrites, Qt::QueuedConnection);
-}
-
 // Writes the pending values in one transaction. When the database refuses
 // one, each key is written again on its own, so only the refused ones are
 // reported and dropped. While the database is unreachable everything stays
 // pending.
 void TagStore::flushWrites()
 {
-    m_flushScheduled = false;
     if (!m_available || !m_rowsRead || m_pendingKeys.isEmpty())
         return;
-    const QStringList keys = m_pendingKeys;
+    const QStringList keys = keysToWrite();
+    if (keys.isEmpty())
+        return;
     QSqlError error;
     if (writeKeys(keys, error)) {
         reportStored(keys);
@@ -537,6 +530,19 @@ void TagStore::flushWrites()
             refuse(key, error.text().simplified());
         }
     }
+}
+
+// Rows may have come while the connection was gone: until the table is read
+// again, a key without known rows waits rather than count as stored in none.
+QStringList TagStore::keysToWrite() const
+{
+    if (m_tableReadSinceOpen)
+        return m_pendingKeys;
+    QStringList keys;
+    for (const QString &key : m_pendingKeys)
+        if (!m_idsByKey.value(key).isEmpty())
+            keys.append(key);
+    return keys;
 }
 
 // The value leaves the store and the journal, and the core gets the key's

@@ -58,23 +58,21 @@ public:
     // The ODBC connection string for SQL Server from sql.json's values.
     static QString odbcConnectionString(const QJsonObject &sqlConfig);
 
+    // A client's value for every row whose key is the tag's name; any thread.
+    // The store takes the latest value per key, so a blocked store holds no
+    // more than one value per tag.
+    void post(const QString &key, const QString &text);
+    // On the store's thread: writes what clients wrote for at most a few
+    // seconds, keeps the rest in the journal and closes the connections; the
+    // store then belongs to mainThread and can be deleted there, and its own
+    // thread quits.
+    StopReport shutdown(QThread *mainThread);
+
 public slots:
     // Opens the database, creates the configured tables and their notification
     // triggers, and reads the table; the core gets the rows two seconds after
     // this call. A database that cannot be opened is tried again and again.
     void start();
-    // Writes what clients wrote for at most a few seconds, keeps the rest in
-    // the journal and closes the connections; the store then belongs to
-    // mainThread and can be deleted there, and its own thread quits.
-    StopReport shutdown(QThread *mainThread);
-
-public:
-    // A client's value for every row whose key is the tag's name; any thread.
-    // The store takes the latest value per key, so a blocked store holds no
-    // more than one value per tag.
-    void post(const QString &key, const QString &text);
-
-public slots:
     // An operator's edit of one cell of the row with this id.
     void editCell(qint64 id, int column, const QString &text);
     // The developer panel's statements, reported on Qt's debug output.
@@ -127,11 +125,11 @@ private:
     void takeMailbox();
     void takeValues(const KeyValues &values);
     void replayJournal();
-    void scheduleFlush();
     void flushWrites();
     bool writeKeys(const QStringList &keys, QSqlError &error);
     QSqlQuery *valueUpdate(QSqlError &error);
     void reportStored(const QStringList &keys);
+    QStringList keysToWrite() const;
     void refuse(const QString &key, const QString &error);
     TagRows rowsOfKey(const QString &key) const;
     bool writeBeforeStop();
@@ -160,9 +158,9 @@ private:
     bool m_available = false; // statements can run
     bool m_outageLogged = false;
     bool m_rowsRead = false;
+    bool m_tableReadSinceOpen = false;
     bool m_firstLoadDue = false;
     bool m_firstLoadDone = false;
-    bool m_flushScheduled = false;
     int m_retryDelayMs = 0;
     QElapsedTimer m_sinceStatement;
     QElapsedTimer m_sinceNotifiedRead;

@@ -41,6 +41,8 @@ WriteJournal::WriteJournal(const QString &dataDir)
     run(m_db, QStringLiteral("PRAGMA synchronous = NORMAL"));
     run(m_db, QStringLiteral("CREATE TABLE IF NOT EXISTS pending (key TEXT PRIMARY KEY, "
                              "value TEXT NOT NULL, seq INTEGER NOT NULL)"));
+    QSqlQuery last = run(m_db, QStringLiteral("SELECT coalesce(max(seq), 0) FROM pending"));
+    m_lastSeq = last.next() ? last.value(0).toLongLong() : 0;
 }
 
 WriteJournal::~WriteJournal()
@@ -67,16 +69,19 @@ int WriteJournal::count()
     return query.next() ? query.value(0).toInt() : 0;
 }
 
+// The order of arrival is counted here: asking the table for its largest
+// number would read every entry for each value.
 void WriteJournal::record(const KeyValues &values)
 {
-    inTransaction(values,
-                  QStringLiteral("INSERT OR REPLACE INTO pending (key, value, seq) VALUES "
-                                 "(?, ?, (SELECT coalesce(max(seq), 0) + 1 FROM pending))"));
+    inTransaction(
+        values, Numbered::Yes,
+        QStringLiteral("INSERT OR REPLACE INTO pending (key, value, seq) VALUES (?, ?, ?)"));
 }
 
 void WriteJournal::remove(const KeyValues &stored)
 {
-    inTransaction(stored, QStringLiteral("DELETE FROM pending WHERE key = ? AND value = ?"));
+    inTransaction(stored, Numbered::No,
+                  QStringLiteral("DELETE FROM pending WHERE key = ? AND value = ?"));
 }
 
 void WriteJournal::sync()
@@ -88,7 +93,8 @@ void WriteJournal::sync()
 }
 
 // One statement per value, all in one transaction: one commit per batch.
-bool WriteJournal::inTransaction(const KeyValues &values, const QString &statement)
+bool WriteJournal::inTransaction(const KeyValues &values, Numbered numbered,
+                                 const QString &statement)
 {
     if (values.isEmpty() || !m_db.isOpen())
         return false;
@@ -98,6 +104,8 @@ bool WriteJournal::inTransaction(const KeyValues &values, const QString &stateme
     for (auto value = values.cbegin(); ok && value != values.cend(); ++value) {
         query.bindValue(0, value->key);
         query.bindValue(1, value->text);
+        if (numbered == Numbered::Yes)
+            query.bindValue(2, ++m_lastSeq);
         ok = query.exec();
     }
     if (!ok) {

@@ -41,11 +41,13 @@ public:
     void sync();
 
 private:
-    bool inTransaction(const KeyValues &values, const QString &statement);
+    enum class Numbered { No, Yes };
+    bool inTransaction(const KeyValues &values, Numbered numbered, const QString &statement);
 
     QString m_connectionName;
     QSqlDatabase m_db;
     bool m_unsynced = false;
+    qint64 m_lastSeq = 0; // the order of arrival of the latest value recorded
 };
 
 #endif // WRITEJOURNAL_H
