@@ -839,10 +839,13 @@ TagStore::StopReport TagStore::shutdown(QThread *mainThread)
 // values a moment later.
 bool TagStore::writeBeforeStop()
 {
+    // Without a table read there are no rows to write into.
+    if (!m_rowsRead)
+        return false;
     QElapsedTimer elapsed;
     elapsed.start();
     while (true) {
-        if (m_available || (m_opened && m_rowsRead && reconnect())) {
+        if (m_available || reconnect()) {
             m_available = true;
             flushWrites();
         }
