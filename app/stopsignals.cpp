@@ -3,49 +3,47 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <signal.h>
-#include <sys/socket.h>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace
 {
 
-// [0] is written by the handler, [1] read by the event loop.
-int g_pair[2] = {-1, -1};
+// A signal handler may only write to a pipe; the event loop reads it.
+int s_pipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
 
 } // namespace
 
+StopSignals::StopSignals(QObject *parent) : QObject(parent)
+{
+    auto *notifier = new QSocketNotifier(s_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char bytes[16];
+        while (::read(s_pipe[0], bytes, sizeof bytes) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+}
+
 void StopSignals::install()
 {
-    if (g_pair[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pair) != 0)
+    if (s_pipe[0] >= 0 || ::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     new StopSignals(QCoreApplication::instance());
     struct sigaction action = {};
-    action.sa_handler = &StopSignals::onSignal;
+    action.sa_handler = &onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
-}
-
-StopSignals::StopSignals(QObject *parent)
-    : QObject(parent), m_notifier(new QSocketNotifier(g_pair[1], QSocketNotifier::Read, this))
-{
-    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::quitEventLoop);
-}
-
-// Only async-signal-safe calls here.
-void StopSignals::onSignal(int)
-{
-    const char byte = 1;
-    const ssize_t written = ::write(g_pair[0], &byte, sizeof byte);
-    (void)written;
-}
-
-void StopSignals::quitEventLoop()
-{
-    char byte = 0;
-    const ssize_t read = ::read(g_pair[1], &byte, sizeof byte);
-    (void)read;
-    QCoreApplication::quit();
 }
