@@ -6,6 +6,7 @@
 #include "quaserver.h"
 #include "quasession.h"
 #include "tagstore.h"
+#include "tagvalue.h"
 
 #include <QBitmap>
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPalette>
@@ -27,8 +27,6 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
-#include <limits>
-#include <type_traits>
 
 // Every log line of the core names this file, the calling line and the calling
 // function's signature.
@@ -46,8 +44,10 @@ namespace
 constexpr int kLogPaneMaxLines = 50000;
 constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
 
-// How long the end of the program waits for the tag store to close.
-constexpr unsigned long kStoreShutdownMs = 15000;
+// How long the end of the program waits for the tag store to close: it writes
+// for at most three seconds, and a statement under way may take a little
+// longer; what it did not write stays in its journal.
+constexpr unsigned long kStoreShutdownMs = 5000;
 
 const char kMessageBoxStyle[] =
     "QDialog {font-size: 20pt; text-align: center; background-color: rgb(169, 169, 169); "
@@ -154,21 +154,6 @@ QString settingText(const QJsonValue &value)
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-// The data type names a tag's "Format" may give, in the order they are tried.
-struct TagFormat {
-    const char *name;
-    QMetaType::Type type;
-};
-const TagFormat kTagFormats[] = {
-    {"Boolean", QMetaType::Bool},       {"Int32", QMetaType::Int},
-    {"UInt32", QMetaType::UInt},        {"Double", QMetaType::Double},
-    {"Int64", QMetaType::Long},         {"Int16", QMetaType::Short},
-    {"SByte", QMetaType::Char},         {"UInt64", QMetaType::ULong},
-    {"UInt16", QMetaType::UShort},      {"Byte", QMetaType::UChar},
-    {"Float", QMetaType::Float},        {"String", QMetaType::QString},
-    {"DateTime", QMetaType::QDateTime},
-};
-
 // A JSON number is taken as a double (Qt 5.15 would give integral numbers as
 // qlonglong), so a property's data type does not depend on how its number
 // happens to be written.
@@ -230,82 +215,6 @@ QString loggedValue(const QString &text)
     if (text.size() <= kLongValue)
         return text;
     return text.left(kShownPart) + QStringLiteral("... (%1 characters)").arg(text.size());
-}
-
-template <typename T> QVariant exactInteger(const QString &text, int type)
-{
-    bool ok = false;
-    T number = 0;
-    if constexpr (std::is_signed<T>::value) {
-        const qlonglong read = QLocale::c().toLongLong(text, &ok);
-        ok = ok && read >= std::numeric_limits<T>::min() && read <= std::numeric_limits<T>::max();
-        number = T(read);
-    } else {
-        const qulonglong read = QLocale::c().toULongLong(text, &ok);
-        ok = ok && !text.startsWith(QLatin1Char('-')) && read <= std::numeric_limits<T>::max();
-        number = T(read);
-    }
-    return ok ? QVariant(type, &number) : QVariant();
-}
-
-QVariant exactNumber(const QString &text, int type)
-{
-    bool ok = false;
-    const double number = QLocale::c().toDouble(text, &ok);
-    if (!ok)
-        return QVariant();
-    if (type == QMetaType::Double)
-        return number;
-    const bool fits = !qIsFinite(number) || std::abs(number) <= std::numeric_limits<float>::max();
-    return fits ? QVariant(float(number)) : QVariant();
-}
-
-QVariant exactBoolean(const QString &text)
-{
-    const QString word = text.toLower();
-    if (word == QLatin1String("true") || word == QLatin1String("1"))
-        return true;
-    if (word == QLatin1String("false") || word == QLatin1String("0"))
-        return false;
-    return QVariant();
-}
-
-// A row's text as a value of the tag's type, or an invalid variant when the
-// text is not exactly such a value: integers in range without a fraction,
-// numbers as the C locale writes them, true/false/1/0, and the ISO 8601 times
-// the gateway itself writes. Any text is a String.
-QVariant exactValueOf(const QString &text, int type)
-{
-    const QString trimmed = text.trimmed();
-    switch (type) {
-    case QMetaType::Bool:
-        return exactBoolean(trimmed);
-    case QMetaType::Char:
-        return exactInteger<signed char>(trimmed, type);
-    case QMetaType::UChar:
-        return exactInteger<uchar>(trimmed, type);
-    case QMetaType::Short:
-        return exactInteger<short>(trimmed, type);
-    case QMetaType::UShort:
-        return exactInteger<ushort>(trimmed, type);
-    case QMetaType::Int:
-        return exactInteger<int>(trimmed, type);
-    case QMetaType::UInt:
-        return exactInteger<uint>(trimmed, type);
-    case QMetaType::Long:
-        return exactInteger<long>(trimmed, type);
-    case QMetaType::ULong:
-        return exactInteger<ulong>(trimmed, type);
-    case QMetaType::Float:
-    case QMetaType::Double:
-        return exactNumber(trimmed, type);
-    case QMetaType::QDateTime: {
-        const QDateTime time = QDateTime::fromString(trimmed, Qt::ISODateWithMs);
-        return time.isValid() ? QVariant(time) : QVariant();
-    }
-    default:
-        return text;
-    }
 }
 
 // The `type` texts that let clients write a tag; anything else is read-only.
@@ -558,12 +467,7 @@ QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, 
 
 int cInternalFunctions::formatToType(const QJsonObject &tag)
 {
-    const QString format = tag[QLatin1String("Format")].toString();
-    for (const TagFormat &known : kTagFormats) {
-        if (format == QLatin1String(known.name))
-            return known.type;
-    }
-    return QMetaType::UnknownType;
+    return tagFormatType(tag[QLatin1String("Format")].toString());
 }
 
 bool cInternalFunctions::findTagValue(QString name, QVariant &value)
@@ -734,13 +638,13 @@ void cInternalFunctions::slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const 
     writeTagToSql(name, value, networkChange);
 }
 
-// The value's text goes to the store without waiting; the store reports when
-// the rows hold it, or that the database refused it.
+// The value's row text goes to the store without waiting; the store reports
+// when the rows hold it, or that the database refused it.
 void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
                                        const bool &networkChange)
 {
     if (networkChange && m_store)
-        emit valueToStore(name, value.toString());
+        m_store->post(name, rowTextOf(value));
 }
 
 void cInternalFunctions::slot_SQL_valuesStored(const StoredValues &values)
@@ -759,8 +663,8 @@ void cInternalFunctions::logStoredValue(const StoredValue &stored)
                     "info", line);
 }
 
-// The database's answer is reported once and the value dropped; the tag keeps
-// the client's value, the window what the database holds.
+// The database's answer is reported once and the value dropped; the store
+// then hands on the key's rows, so the tag goes back to what they hold.
 void cInternalFunctions::slot_SQL_valueRefused(const QString &key, const QString &error)
 {
     CORE_LOG_AS(
@@ -796,7 +700,6 @@ void cInternalFunctions::startStore()
     connect(m_store, &TagStore::tagRowsRead, this, &cInternalFunctions::slot_SQL_rowsRead);
     connect(m_store, &TagStore::valuesStored, this, &cInternalFunctions::slot_SQL_valuesStored);
     connect(m_store, &TagStore::valueRefused, this, &cInternalFunctions::slot_SQL_valueRefused);
-    connect(this, &cInternalFunctions::valueToStore, m_store, &TagStore::writeValue);
     connect(this, &cInternalFunctions::cellEditToStore, m_store, &TagStore::editCell);
     connect(this, &cInternalFunctions::statementToStore, m_store, &TagStore::runDeveloperStatement);
     m_rowTimer.setInterval(0);
@@ -806,7 +709,8 @@ void cInternalFunctions::startStore()
     QMetaObject::invokeMethod(m_store, &TagStore::start, Qt::QueuedConnection);
 }
 
-// Waits for the store to close its connection on its own thread.
+// The store writes what it can and closes on its own thread, which quits
+// after it; the wait is bounded, so closing never hangs on a dead network.
 void cInternalFunctions::stopStore()
 {
     if (!m_store)
@@ -814,16 +718,23 @@ void cInternalFunctions::stopStore()
     QThread *const ownThread = thread();
     TagStore *const store = m_store;
     m_store = nullptr;
+    auto report = std::make_shared<TagStore::StopReport>();
     QMetaObject::invokeMethod(
-        store, [store, ownThread] { store->shutdown(ownThread); }, Qt::QueuedConnection);
-    m_storeThread->quit();
-    // A statement stuck on a dead network ends within its timeouts; past that
-    // the process leaves the store and its thread behind rather than hang.
+        store, [store, ownThread, report] { *report = store->shutdown(ownThread); },
+        Qt::QueuedConnection);
     if (m_storeThread->wait(kStoreShutdownMs)) {
+        CORE_LOG("info", QStringLiteral("Stopping: %1 values written, %2 kept in the write journal")
+                             .arg(report->written)
+                             .arg(report->kept));
         delete store;
         m_storeThread.reset();
     } else {
-        qCritical("The tag store did not stop within %lu ms", kStoreShutdownMs);
+        // Past the bound the process leaves the store and its thread behind;
+        // the values it held are in the journal already.
+        CORE_LOG("critical",
+                 QStringLiteral("Stopping: the tag store did not stop within %1 ms; unwritten "
+                                "values stay in the write journal")
+                     .arg(kStoreShutdownMs));
         m_storeThread.release();
     }
 }

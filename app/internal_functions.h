@@ -92,7 +92,6 @@ public:
 signals:
     void sql_updated();
     // To the tag store, queued onto its thread.
-    void valueToStore(const QString &key, const QString &text);
     void cellEditToStore(qint64 id, int column, const QString &text);
     void statementToStore(const QString &statement);
 

@@ -1,12 +1,14 @@
 #include "tagstore.h"
 
 #include "notifytriggers.h"
+#include "sqldialect.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSqlResult>
 #include <QThread>
 #include <algorithm>
 #include <memory>
@@ -31,80 +33,33 @@ constexpr int kIdsPerSelect = 1000;
 // Large reads report their progress at most this often.
 constexpr int kProgressIntervalMs = 1000;
 
-// Every wait on the database is bounded, so a dead peer is noticed within
-// about ten seconds; the GUI never waits for it anyway.
-const char kPostgresOptions[] = "connect_timeout=5;keepalives=1;keepalives_idle=5;"
-                                "keepalives_interval=2;keepalives_count=2;tcp_user_timeout=10000";
-const char kPostgresSession[] = "SET statement_timeout = 10000; SET client_min_messages = warning";
-const char kSqliteOptions[] = "QSQLITE_BUSY_TIMEOUT=1000";
-const char kOdbcOptions[] = "SQL_ATTR_LOGIN_TIMEOUT=5;SQL_ATTR_CONNECTION_TIMEOUT=10";
-
-// ODBC reads ';' as the end of a value and braces as quotes, so a value holding
-// any of them is wrapped in braces with its closing braces doubled; plain values
-// stay exactly as written.
-QString odbcValue(const QString &value)
-{
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('{')) &&
-        !value.contains(QLatin1Char('}')))
-        return value;
-    QString escaped = value;
-    escaped.replace(QLatin1Char('}'), QStringLiteral("}}"));
-    return QLatin1Char('{') + escaped + QLatin1Char('}');
-}
-
-// The column parts are pasted as they stand, empty ones keeping their spaces.
-QString createTableStatement(const QJsonObject &table)
-{
-    QStringList columns;
-    for (const QJsonValue &entry : table[QLatin1String("Columns")].toArray()) {
-        const QJsonObject column = entry.toObject();
-        columns << QStringList{column[QLatin1String("Name")].toString(),
-                               column[QLatin1String("Type")].toString(),
-                               column[QLatin1String("AutoIncrement")].toString(),
-                               column[QLatin1String("Null")].toString()}
-                       .join(QLatin1Char(' '));
-    }
-    QString statement = QStringLiteral("CREATE TABLE ") +
-                        table[QLatin1String("TableName")].toString() + QStringLiteral(" (") +
-                        columns.join(QStringLiteral(", "));
-    if (!columns.isEmpty())
-        statement += QLatin1Char(' ');
-    const QString primaryKey = table[QLatin1String("PrimaryKey")].toString();
-    if (primaryKey.isEmpty())
-        return statement + QLatin1Char(')');
-    return statement + QStringLiteral(",PRIMARY KEY (") + primaryKey + QStringLiteral(" ))");
-}
-
-QString idList(const QList<qint64> &ids)
-{
-    QStringList texts;
-    texts.reserve(ids.size());
-    for (const qint64 id : ids)
-        texts << QString::number(id);
-    return texts.join(QLatin1Char(','));
-}
+// A stop writes the clients' values for at most this long; the rest waits in
+// the journal for the next start.
+constexpr qint64 kStopWritingMs = 3000;
+// The journal's commits wait for no disk; it is synced this often, which
+// bounds what a crash of the machine can lose.
+constexpr int kJournalSyncMs = 1000;
+constexpr unsigned long kStopRetryPauseMs = 200;
 
 } // namespace
+
+using namespace SqlDialect;
 
 const char *const TagStore::kInitSqlFunction = "void cInternalFunctions::InitSQL()";
 
 QString TagStore::odbcConnectionString(const QJsonObject &config)
 {
-    const auto value = [&config](const char *key) {
-        return odbcValue(config[QLatin1String(key)].toString());
-    };
-    return QStringLiteral("DRIVER={SQL Server};SERVER=") + value("database_path") +
-           QStringLiteral(";DATABASE=") + value("database_name") + QStringLiteral(";UID=") +
-           value("database_user") + QStringLiteral(";PWD=") + value("database_password") +
-           QStringLiteral(";WSID=.");
+    return SqlDialect::odbcConnectionString(config);
 }
 
-TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
-    : m_config(sqlConfig), m_applicationDir(applicationDir),
+TagStore::TagStore(const QJsonObject &sqlConfig, const QString &dataDir)
+    : m_config(sqlConfig), m_dataDir(dataDir),
       m_type(sqlConfig[QLatin1String("database_type")].toString()),
       m_firstLoadTimer(new QTimer(this)), m_notifyTimer(new QTimer(this)),
-      m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this))
+      m_retryTimer(new QTimer(this)), m_checkTimer(new QTimer(this)), m_pollTimer(new QTimer(this)),
+      m_journalSyncTimer(new QTimer(this))
 {
+    connect(m_journalSyncTimer, &QTimer::timeout, this, [this] { m_journal->sync(); });
     qRegisterMetaType<TagRows>("TagRows");
     qRegisterMetaType<TagRowIds>("TagRowIds");
     qRegisterMetaType<StoredValues>("StoredValues");
@@ -121,6 +76,8 @@ TagStore::TagStore(const QJsonObject &sqlConfig, const QString &applicationDir)
     connect(m_pollTimer, &QTimer::timeout, this, &TagStore::poll);
 }
 
+TagStore::~TagStore() = default;
+
 void TagStore::log(const QString &level, const QString &message, const char *function)
 {
     emit logLine(level, QString::fromUtf8(function), message);
@@ -129,6 +86,12 @@ void TagStore::log(const QString &level, const QString &message, const char *fun
 void TagStore::start()
 {
     m_firstLoadTimer->start();
+    // "sql_write_journal": false runs without the journal (for measurements).
+    if (m_config[QLatin1String("sql_write_journal")].toBool(true)) {
+        m_journal = std::make_unique<WriteJournal>(m_dataDir);
+        m_journalSyncTimer->start(kJournalSyncMs);
+        replayJournal();
+    }
     if (!configureConnection() || !openConnection()) {
         log(QStringLiteral("critical"), QStringLiteral("InitSQL - ERROR! DataBase NOT Open!"),
             kInitSqlFunction);
@@ -149,7 +112,7 @@ bool TagStore::configureConnection()
     const auto text = [this](const char *key) { return m_config[QLatin1String(key)].toString(); };
     if (m_type == QLatin1String("SQLLITE")) {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), text("database_name"));
-        m_db.setDatabaseName(m_applicationDir + text("database_localpath"));
+        m_db.setDatabaseName(m_dataDir + text("database_localpath"));
         m_db.setConnectOptions(QLatin1String(kSqliteOptions));
     } else if (m_type == QLatin1String("MSSQL")) {
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"));
@@ -179,6 +142,7 @@ bool TagStore::configureConnection()
 bool TagStore::openConnection()
 {
     m_valueUpdate.reset();
+    m_tableReadSinceOpen = false;
     m_db.close();
     if (!m_db.open())
         return false;
@@ -253,29 +217,28 @@ QSqlQuery TagStore::exec(const QString &statement)
     return query;
 }
 
-void TagStore::shutdown(QThread *mainThread)
-{
-    for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer})
-        timer->stop();
-    m_valueUpdate.reset();
-    m_db.close();
-    m_db = QSqlDatabase();
-    if (!m_connectionName.isNull())
-        QSqlDatabase::removeDatabase(m_connectionName);
-    moveToThread(mainThread);
-}
-
 // ---- Rows
 
 // A failure that may pass puts the store in an outage.
 bool TagStore::select(QSqlQuery &query, const QString &statement)
 {
     query.setForwardOnly(true);
-    const bool ok = query.exec(statement);
+    const bool ok = runBounded(query, statement);
     m_sinceStatement.start();
-    if (!ok && isTransient(query.lastError()))
-        enterOutage(query.lastError().text().simplified());
+    if (!ok)
+        failed(query.lastError());
     return ok;
+}
+
+// A read that ends with an error was cut off: it counts as failed, so rows
+// not read are never taken as deleted.
+bool TagStore::readToEnd(const QSqlQuery &query)
+{
+    m_sinceStatement.start();
+    if (!query.lastError().isValid())
+        return true;
+    failed(query.lastError());
+    return false;
 }
 
 // The whole table, each row's columns by position. Large tables report their
@@ -297,7 +260,7 @@ bool TagStore::readAllRows(TagRows &rows)
                 Q_FUNC_INFO);
         }
     }
-    return true;
+    return readToEnd(query);
 }
 
 bool TagStore::readRowsById(const QList<qint64> &ids, TagRows &rows)
@@ -310,6 +273,8 @@ bool TagStore::readRowsById(const QList<qint64> &ids, TagRows &rows)
         const int columns = query.record().count();
         while (query.next())
             readRow(query, columns, rows);
+        if (!readToEnd(query))
+            return false;
     }
     return true;
 }
@@ -379,14 +344,20 @@ void TagStore::reloadTable(bool allRowsToCore)
         removed.append(id);
     }
     m_rowsRead = true;
+    m_tableReadSinceOpen = true;
     if (!changed.isEmpty())
         emit rowsChanged(changed);
     if (!removed.isEmpty())
         emit rowsRemoved(removed);
-    handToCore(allRowsToCore ? rows : changed);
+    // Values waiting since before the read (the journal's at the start) are
+    // written first, so the core gets the rows as they hold them.
+    flushWrites();
+    TagRows toCore = allRowsToCore ? rows : changed;
+    for (TagRow &row : toCore)
+        row.value = m_rows.value(row.id, row).value;
+    handToCore(toCore);
     if (m_firstLoadDue && !m_firstLoadDone)
         firstLoad();
-    scheduleFlush();
 }
 
 // Before the first load the core gets nothing: that load hands it every row.
@@ -488,22 +459,45 @@ void TagStore::poll()
 
 // ---- Client writes
 
-void TagStore::writeValue(const QString &key, const QString &text)
+void TagStore::post(const QString &key, const QString &text)
 {
-    if (!m_pendingValues.contains(key))
-        m_pendingKeys.append(key);
-    m_pendingValues.insert(key, text);
-    scheduleFlush();
+    if (m_mailbox.post(key, text))
+        QMetaObject::invokeMethod(this, &TagStore::takeMailbox, Qt::QueuedConnection);
 }
 
-// The writes already queued for this thread arrive first, so one flush takes
-// all of them.
-void TagStore::scheduleFlush()
+// Everything clients wrote since the last take, journaled in one transaction
+// before it is written; the writes run while the mailbox fills again.
+void TagStore::takeMailbox()
 {
-    if (m_flushScheduled || m_pendingKeys.isEmpty())
+    const KeyValues values = m_mailbox.take();
+    if (values.isEmpty())
         return;
-    m_flushScheduled = true;
-    QMetaObject::invokeMethod(this, &TagStore::flushWrites, Qt::QueuedConnection);
+    if (m_journal)
+        m_journal->record(values);
+    takeValues(values);
+    flushWrites();
+}
+
+void TagStore::takeValues(const KeyValues &values)
+{
+    for (const KeyValue &value : values) {
+        if (!m_pendingValues.contains(value.key))
+            m_pendingKeys.append(value.key);
+        m_pendingValues.insert(value.key, value.text);
+    }
+}
+
+// What a previous run could not write waits as if clients had just written
+// it: it is written as soon as the rows are read, before the core gets them.
+void TagStore::replayJournal()
+{
+    const KeyValues values = m_journal->entries();
+    if (values.isEmpty())
+        return;
+    log(QStringLiteral("info"),
+        QStringLiteral("Write journal: %1 values to write from the last run").arg(values.size()),
+        Q_FUNC_INFO);
+    takeValues(values);
 }
 
 // Writes the pending values in one transaction. When the database refuses
@@ -512,31 +506,63 @@ void TagStore::scheduleFlush()
 // pending.
 void TagStore::flushWrites()
 {
-    m_flushScheduled = false;
     if (!m_available || !m_rowsRead || m_pendingKeys.isEmpty())
         return;
-    const QStringList keys = m_pendingKeys;
+    const QStringList keys = keysToWrite();
+    if (keys.isEmpty())
+        return;
     QSqlError error;
     if (writeKeys(keys, error)) {
         reportStored(keys);
         return;
     }
-    if (isTransient(error)) {
+    if (isPassingFault(error)) {
         enterOutage(error.text().simplified());
         return;
     }
     for (const QString &key : keys) {
         if (writeKeys({key}, error)) {
             reportStored({key});
-        } else if (isTransient(error)) {
+        } else if (isPassingFault(error)) {
             enterOutage(error.text().simplified());
             return;
         } else {
-            m_pendingKeys.removeOne(key);
-            m_pendingValues.remove(key);
-            emit valueRefused(key, error.text().simplified());
+            refuse(key, error.text().simplified());
         }
     }
+}
+
+// Rows may have come while the connection was gone: until the table is read
+// again, a key without known rows waits rather than count as stored in none.
+QStringList TagStore::keysToWrite() const
+{
+    if (m_tableReadSinceOpen)
+        return m_pendingKeys;
+    QStringList keys;
+    for (const QString &key : m_pendingKeys)
+        if (!m_idsByKey.value(key).isEmpty())
+            keys.append(key);
+    return keys;
+}
+
+// The value leaves the store and the journal, and the core gets the key's
+// rows back, so the tag shows what the database holds.
+void TagStore::refuse(const QString &key, const QString &error)
+{
+    const QString text = m_pendingValues.take(key);
+    m_pendingKeys.removeOne(key);
+    if (m_journal)
+        m_journal->remove({{key, text}});
+    emit valueRefused(key, error);
+    handToCore(rowsOfKey(key));
+}
+
+TagRows TagStore::rowsOfKey(const QString &key) const
+{
+    TagRows rows;
+    for (const qint64 id : m_idsByKey.value(key))
+        rows.append(m_rows.value(id));
+    return rows;
 }
 
 bool TagStore::writeKeys(const QStringList &keys, QSqlError &error)
@@ -588,6 +614,7 @@ QSqlQuery *TagStore::valueUpdate(QSqlError &error)
         m_sinceStatement.start();
         return nullptr;
     }
+    limitOdbcStatement(*update);
     m_valueUpdate = std::move(update);
     return m_valueUpdate.get();
 }
@@ -598,9 +625,12 @@ void TagStore::reportStored(const QStringList &keys)
 {
     TagRows written;
     StoredValues stored;
+    KeyValues held;
     stored.reserve(keys.size());
+    held.reserve(keys.size());
     for (const QString &key : keys) {
         const QString text = m_pendingValues.take(key);
+        held.append({key, text});
         const QVector<qint64> ids = m_idsByKey.value(key);
         for (const qint64 id : ids) {
             TagRow &row = m_rows[id];
@@ -614,6 +644,8 @@ void TagStore::reportStored(const QStringList &keys)
     else
         for (const QString &key : keys)
             m_pendingKeys.removeOne(key);
+    if (m_journal)
+        m_journal->remove(held);
     emit valuesStored(stored);
     if (!written.isEmpty())
         emit rowsChanged(written);
@@ -631,12 +663,13 @@ void TagStore::editCell(qint64 id, int column, const QString &text)
                        .arg(m_fieldNames.value(column), m_idField));
     update.bindValue(0, text);
     update.bindValue(1, id);
+    limitOdbcStatement(update);
     const bool ok = update.exec() && update.numRowsAffected() > 0;
     m_sinceStatement.start();
     if (!ok) {
         const QSqlError error = update.lastError();
-        if (isTransient(error))
-            enterOutage(error.text().simplified());
+        if (error.isValid())
+            failed(error);
         emit cellEditRefused(id, error.isValid() ? error.text().simplified()
                                                  : tr("the row is no longer in the table"));
         return;
@@ -662,21 +695,43 @@ void TagStore::runDeveloperStatement(const QString &statement)
 // ---- Faults
 
 // A lost connection, a lock held by another connection, a timeout: the
-// statement may succeed later. Anything else is the database's answer.
-bool TagStore::isTransient(const QSqlError &error) const
+// statement may succeed later. Drivers report their servers' own codes, so
+// beyond the SQLSTATEs every driver shares, the connection is asked whether it
+// still answers: a database that answers refused the statement.
+bool TagStore::isPassingFault(const QSqlError &error)
 {
-    // SQLite reports refusals as connection errors too, so the type says nothing.
     if (!m_db.isOpen())
         return true;
     const QString code = error.nativeErrorCode();
-    static const QStringList transientCodes = {
-        QStringLiteral("5"),     QStringLiteral("6"),     // SQLite busy, locked
-        QStringLiteral("57014"), QStringLiteral("57P01"), // canceled, terminated
-        QStringLiteral("57P02"), QStringLiteral("57P03"), QStringLiteral("40001"),
-        QStringLiteral("40P01"), QStringLiteral("55P03"),
-    };
-    return transientCodes.contains(code) || code.startsWith(QLatin1String("08")) ||
-           error.text().contains(QLatin1String("database is locked"));
+    // SQLite reports refusals as connection errors too, so the type says
+    // nothing; a file has no connection to lose, only locks.
+    if (m_type == QLatin1String("SQLLITE"))
+        return code == QLatin1String("5") || code == QLatin1String("6") ||
+               error.text().contains(QLatin1String("database is locked"));
+    return isPassingState(code) || !connectionAnswers();
+}
+
+bool TagStore::connectionAnswers()
+{
+    QSqlQuery probe(m_db);
+    const bool ok = runBounded(probe, QStringLiteral("SELECT 1"));
+    m_sinceStatement.start();
+    return ok;
+}
+
+// Qt's ODBC driver keeps a dead link open, so a connection that does not
+// answer is opened anew.
+bool TagStore::reconnect()
+{
+    if (m_db.isOpen() && connectionAnswers())
+        return true;
+    return openConnection() && connectionAnswers();
+}
+
+void TagStore::failed(const QSqlError &error)
+{
+    if (isPassingFault(error))
+        enterOutage(error.text().simplified());
 }
 
 // Said once per outage; the retries stay quiet.
@@ -715,15 +770,18 @@ void TagStore::retry()
             scheduleRetry();
         return;
     }
-    if (!m_db.isOpen() && !openConnection()) {
+    if (!reconnect()) {
         scheduleRetry();
         return;
     }
     m_available = true;
-    const QSqlQuery probe = exec(QStringLiteral("SELECT 1 FROM tags WHERE 1 = 0"));
-    if (!probe.isActive() && isTransient(probe.lastError())) {
-        enterOutage(probe.lastError().text().simplified());
-        return;
+    QSqlQuery probe(m_db);
+    if (!runBounded(probe, QStringLiteral("SELECT 1 FROM tags WHERE 1 = 0"))) {
+        m_sinceStatement.start();
+        if (isPassingFault(probe.lastError())) {
+            enterOutage(probe.lastError().text().simplified());
+            return;
+        }
     }
     flushWrites();
     if (!m_available)
@@ -745,7 +803,56 @@ void TagStore::checkConnection()
     }
     if (m_type == QLatin1String("SQLLITE") || m_sinceStatement.elapsed() < kIdleProbeMs)
         return;
-    QSqlQuery probe = exec(QStringLiteral("SELECT 1"));
-    if (!probe.isActive() && isTransient(probe.lastError()))
-        enterOutage(probe.lastError().text().simplified());
+    if (!connectionAnswers())
+        enterOutage(tr("the database does not answer"));
+}
+
+// ---- Stop
+
+TagStore::StopReport TagStore::shutdown(QThread *mainThread)
+{
+    for (QTimer *timer : {m_firstLoadTimer, m_notifyTimer, m_retryTimer, m_checkTimer, m_pollTimer,
+                          m_journalSyncTimer})
+        timer->stop();
+    takeMailbox();
+    StopReport report;
+    const int waiting = m_pendingKeys.size();
+    if (waiting > 0 && !writeBeforeStop())
+        log(QStringLiteral("warning"),
+            QStringLiteral("Stopping: the database did not take "
+                           "every value in time"),
+            Q_FUNC_INFO);
+    report.written = waiting - m_pendingKeys.size();
+    report.kept = m_journal ? m_journal->count() : m_pendingKeys.size();
+    m_valueUpdate.reset();
+    m_journal.reset();
+    m_db.close();
+    m_db = QSqlDatabase();
+    if (!m_connectionName.isNull())
+        QSqlDatabase::removeDatabase(m_connectionName);
+    moveToThread(mainThread);
+    QThread::currentThread()->quit();
+    return report;
+}
+
+// Tries for a bounded time: a locked or restarting database may take the
+// values a moment later.
+bool TagStore::writeBeforeStop()
+{
+    // Without a table read there are no rows to write into.
+    if (!m_rowsRead)
+        return false;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (true) {
+        if (m_available || reconnect()) {
+            m_available = true;
+            flushWrites();
+        }
+        if (m_pendingKeys.isEmpty())
+            return true;
+        if (elapsed.elapsed() + qint64(kStopRetryPauseMs) >= kStopWritingMs)
+            return false;
+        QThread::msleep(kStopRetryPauseMs);
+    }
 }

@@ -2,6 +2,8 @@
 #define TAGSTORE_H
 
 #include "tagrow.h"
+#include "writejournal.h"
+#include "writemailbox.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -41,25 +43,36 @@ class TagStore : public QObject
     Q_OBJECT
 
 public:
-    // sqlConfig is the content of sql.json; applicationDir the folder SQLite
-    // paths are relative to.
-    TagStore(const QJsonObject &sqlConfig, const QString &applicationDir);
+    // sqlConfig is the content of sql.json; dataDir the folder SQLite paths
+    // are relative to, which holds the write journal too.
+    TagStore(const QJsonObject &sqlConfig, const QString &dataDir);
+    ~TagStore() override;
+
+    // What a stop did with the clients' values.
+    struct StopReport {
+        int written = 0;
+        int kept = 0;
+    };
 
     static const char *const kInitSqlFunction;
     // The ODBC connection string for SQL Server from sql.json's values.
     static QString odbcConnectionString(const QJsonObject &sqlConfig);
+
+    // A client's value for every row whose key is the tag's name; any thread.
+    // The store takes the latest value per key, so a blocked store holds no
+    // more than one value per tag.
+    void post(const QString &key, const QString &text);
+    // On the store's thread: writes what clients wrote for at most a few
+    // seconds, keeps the rest in the journal and closes the connections; the
+    // store then belongs to mainThread and can be deleted there, and its own
+    // thread quits.
+    StopReport shutdown(QThread *mainThread);
 
 public slots:
     // Opens the database, creates the configured tables and their notification
     // triggers, and reads the table; the core gets the rows two seconds after
     // this call. A database that cannot be opened is tried again and again.
     void start();
-    // Closes the connection; the store then belongs to the calling thread's
-    // owner again (mainThread) and can be deleted there.
-    void shutdown(QThread *mainThread);
-
-    // A client's value for every row whose key is the tag's name.
-    void writeValue(const QString &key, const QString &text);
     // An operator's edit of one cell of the row with this id.
     void editCell(qint64 id, int column, const QString &text);
     // The developer panel's statements, reported on Qt's debug output.
@@ -92,6 +105,7 @@ private:
 
     // Rows: reading, comparing with those held, handing on.
     bool select(QSqlQuery &query, const QString &statement);
+    bool readToEnd(const QSqlQuery &query);
     bool readAllRows(TagRows &rows);
     bool readRowsById(const QList<qint64> &ids, TagRows &rows);
     void readRow(const QSqlQuery &query, int columns, TagRows &rows) const;
@@ -108,14 +122,23 @@ private:
     void poll();
 
     // Client writes.
-    void scheduleFlush();
+    void takeMailbox();
+    void takeValues(const KeyValues &values);
+    void replayJournal();
     void flushWrites();
     bool writeKeys(const QStringList &keys, QSqlError &error);
     QSqlQuery *valueUpdate(QSqlError &error);
     void reportStored(const QStringList &keys);
+    QStringList keysToWrite() const;
+    void refuse(const QString &key, const QString &error);
+    TagRows rowsOfKey(const QString &key) const;
+    bool writeBeforeStop();
 
     // Faults.
-    bool isTransient(const QSqlError &error) const;
+    bool isPassingFault(const QSqlError &error);
+    bool connectionAnswers();
+    bool reconnect();
+    void failed(const QSqlError &error);
     void enterOutage(const QString &reason);
     void scheduleRetry();
     void retry();
@@ -123,7 +146,7 @@ private:
     void log(const QString &level, const QString &message, const char *function);
 
     QJsonObject m_config;
-    QString m_applicationDir;
+    QString m_dataDir;
     QString m_type;
     QString m_connectionName;
     QSqlDatabase m_db;
@@ -135,9 +158,9 @@ private:
     bool m_available = false; // statements can run
     bool m_outageLogged = false;
     bool m_rowsRead = false;
+    bool m_tableReadSinceOpen = false;
     bool m_firstLoadDue = false;
     bool m_firstLoadDone = false;
-    bool m_flushScheduled = false;
     int m_retryDelayMs = 0;
     QElapsedTimer m_sinceStatement;
     QElapsedTimer m_sinceNotifiedRead;
@@ -148,6 +171,8 @@ private:
     std::unique_ptr<QSqlQuery> m_valueUpdate; // prepared on first use
     QStringList m_pendingKeys;                // in arrival order
     QHash<QString, QString> m_pendingValues;
+    WriteMailbox m_mailbox;
+    std::unique_ptr<WriteJournal> m_journal; // on the store's thread, from start()
 
     QSet<qint64> m_notifiedIds;
     bool m_notifiedDelete = false;
@@ -157,6 +182,7 @@ private:
     QTimer *m_retryTimer;
     QTimer *m_checkTimer;
     QTimer *m_pollTimer;
+    QTimer *m_journalSyncTimer;
 };
 
 #endif // TAGSTORE_H

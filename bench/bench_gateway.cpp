@@ -132,6 +132,7 @@ bool GatewayProcess::writeConfiguration(QString *error) const
                           {"database_user", m_server.user},
                           {"database_password", m_server.password},
                           {"table_enable", true},
+                          {"sql_write_journal", m_writeJournal},
                           {"Tables", QJsonArray{tagsTableDefinition()}}};
     const QJsonObject tags{
         {"FolderMain", QJsonObject{{"FolderName", "Gateway"}, {"NodeId", 50000}}},
@@ -154,6 +155,25 @@ void GatewayProcess::stop()
         m_process.kill();
         m_process.waitForFinished(kStopWaitMs);
     }
+}
+
+void GatewayProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(kStopWaitMs);
+}
+
+bool GatewayProcess::restart(QString *error)
+{
+    m_process.start();
+    if (!m_process.waitForStarted(kStopWaitMs)) {
+        *error = QStringLiteral("the gateway did not start again: ") + m_process.errorString();
+        return false;
+    }
+    // The log file starts anew with the process.
+    m_log.close();
+    m_unfinishedLine.clear();
+    return m_log.open(QIODevice::ReadOnly);
 }
 
 bool GatewayProcess::exited()

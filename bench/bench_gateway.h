@@ -39,6 +39,11 @@ public:
 
     bool start(QString *error);
     void stop();
+    // sql.json's "sql_write_journal", on unless switched off before start().
+    void setWriteJournal(bool on) { m_writeJournal = on; }
+    // SIGKILL, and a start again in the same folder, its write journal kept.
+    void kill();
+    bool restart(QString *error);
     bool exited();
     qint64 pid() const { return m_process.processId(); }
     QByteArray url() const { return loopbackUrl(m_port); }
@@ -72,6 +77,7 @@ private:
     qint64 m_firstTagAtMs = 0;
     qint64 m_lastTagAtMs = 0;
     int m_tags = 0;
+    bool m_writeJournal = true;
 };
 
 // Gateway 1: a client writes random tags one at a time; each sample lasts

@@ -56,6 +56,9 @@ constexpr int kInsertTableRows = 100000;
 constexpr int kFirstLoadValue = 3000000;
 constexpr int kFirstOutageValue = 4000000;
 constexpr int kFirstRawLoadValue = 1;
+constexpr int kFirstKillValue = 5000000;
+// After a kill during an outage, every last value must be back this soon.
+constexpr double kKillRecoveryLimitSeconds = 5;
 
 struct Settings {
     Budget rawWrites;
@@ -108,6 +111,15 @@ struct OutageFigures {
     SubscriptionFigures updates; // an UPDATE until a subscriber has it, after the restart
 };
 
+// 4 clients write during an outage, the gateway is killed and started again,
+// then the server comes back.
+struct KillFigures {
+    Figure recovery;      // the server's return until every last value is in the table, s
+    long writes = 0;      // client writes answered while the server was down
+    std::size_t rows = 0; // rows with a last value
+    int lost = 0;         // rows without their last value after the limit
+};
+
 struct SizeResults {
     int rows = 0;
     Figure rawA;
@@ -127,6 +139,8 @@ struct SizeResults {
     StoredFigures stored;
     OutageFigures outage;
     Figure insertToTags;
+    StoredFigures storedWithoutJournal;
+    KillFigures kill;
 };
 
 void progress(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -442,9 +456,30 @@ void printSteadyTargets(const std::vector<SizeResults> &results)
     }
 }
 
+// The write journal's cost and what it keeps through a kill.
+void printJournalTargets(const std::vector<SizeResults> &results)
+{
+    for (const SizeResults &r : results) {
+        const double withJournal = r.stored.rate.value;
+        const double without = r.storedWithoutJournal.rate.value;
+        const double ratio = withJournal / without;
+        std::printf("%6d rows  2 with / without the write journal: %s / %s stored/s = %s "
+                    "(target >= 0.90) %s\n",
+                    r.rows, headline(r.stored.rate).c_str(),
+                    headline(r.storedWithoutJournal.rate).c_str(), text("%.2f", ratio).c_str(),
+                    verdict(ratio, 0.9, Bound::AtLeast));
+        std::printf("%6d rows  kill during a 10 s outage: %ld writes, %zu rows, %d lost, every "
+                    "last value %s s after the return (target <= %.0f s) %s\n",
+                    r.rows, r.kill.writes, r.kill.rows, r.kill.lost,
+                    text("%.2f", r.kill.recovery.value).c_str(), kKillRecoveryLimitSeconds,
+                    verdict(r.kill.recovery.value, kKillRecoveryLimitSeconds));
+    }
+}
+
 void printTargets(const std::vector<SizeResults> &results)
 {
     std::printf("\ntargets\n");
+    printJournalTargets(results);
     printWriteTargets(results);
     printOutageTargets(results);
     printLoadTargets(results);
@@ -589,9 +624,70 @@ private:
         if (results.rows == kInsertTableRows) {
             measureInsert(gateway, results);
         }
+        // Last: the gateway's log starts anew with the restart.
+        if (!m_pgDir.isEmpty()) {
+            measureKillDuringOutage(gateway, nodes, results);
+        }
         if (gateway.exited()) {
             results.startup.total.note = "the gateway had exited by the end of its run";
         }
+        measureWriteLoadWithoutJournal(results);
+    }
+
+    // Benchmark 2 again on a gateway that runs without its write journal.
+    void measureWriteLoadWithoutJournal(SizeResults &results)
+    {
+        GatewayProcess gateway(m_gateway, m_server);
+        gateway.setWriteJournal(false);
+        SizeResults run;
+        run.rows = results.rows;
+        if (!measureStartup(gateway, run)) {
+            results.storedWithoutJournal.rate.note = run.startup.total.note;
+            return;
+        }
+        sleepFor(kSettleSeconds);
+        measureWriteLoad(gateway, TagNodes(0, results.rows), run);
+        results.storedWithoutJournal = run.stored;
+    }
+
+    // Clients write while the server is down; the gateway is killed and
+    // started again before the server returns: the journal must bring every
+    // last value into the table.
+    void measureKillDuringOutage(GatewayProcess &gateway, const TagNodes &nodes,
+                                 SizeResults &results)
+    {
+        KillFigures &kill = results.kill;
+        WriteLoad load(gateway.url(), nodes, kOutageWriters, kFirstKillValue);
+        sleepFor(kWarmUpSeconds);
+        if (!controlServer("pause")) {
+            kill.recovery.note = "the PostgreSQL server could not be stopped";
+            return;
+        }
+        const long writesBefore = load.writes();
+        sleepFor(kOutageSeconds);
+        const RowValues lastValues = load.stop();
+        kill.writes = load.writes() - writesBefore;
+        kill.rows = lastValues.size();
+        gateway.kill();
+        QString error;
+        if (!gateway.restart(&error) || !controlServer("resume")) {
+            kill.recovery.note =
+                error.isEmpty() ? "the server could not be started again" : error.toStdString();
+            return;
+        }
+        const Clock::time_point restarted = Clock::now();
+        if (!reopen(m_admin, kReconnectSeconds) || !reopen(m_listener, kReconnectSeconds)) {
+            kill.recovery.note = "the benchmark could not reconnect";
+            return;
+        }
+        kill.recovery.unit = "s";
+        if (!std::isnan(
+                secondsUntilRowsHold(m_admin, lastValues, kKillRecoveryLimitSeconds, &kill.lost))) {
+            kill.recovery.value = secondsSince(restarted);
+        }
+        progress("%d rows, kill: %ld writes while down, %d of %zu rows lost, back after %s s",
+                 results.rows, kill.writes, kill.lost, kill.rows,
+                 milliseconds(kill.recovery.value).c_str());
     }
 
     bool measureStartup(GatewayProcess &gateway, SizeResults &results)

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config clang-format ccache
   qtbase5-dev qtbase5-dev-tools
   libqt5sql5-sqlite libqt5sql5-psql libqt5sql5-odbc
-  unixodbc libsqliteodbc
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   postgresql sqlite3 fonts-liberation
   dpkg-dev file desktop-file-utils lintian
 )

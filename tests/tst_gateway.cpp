@@ -2,9 +2,11 @@
 // the address space built from the settings, the start-up checks, and tags
 // created, updated and deleted after the start.
 #include "support/gatewayfixture.h"
+#include "tagvalue.h"
 
 #include <QJsonArray>
 #include <functional>
+#include <limits>
 
 namespace
 {
@@ -345,6 +347,50 @@ private slots:
                 R"([critical] OPC UA user "operator" NOT added: no password in settings.json)"});
         TestClient user;
         QCOMPARE(user.connectUser(gateway.port, "operator", ""), UA_STATUSCODE_BADUSERACCESSDENIED);
+    }
+
+    void valuesAndRowTextsConvertBothWays_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("text");
+        const auto add = [](const char *format, const QVariant &value, const QString &text) {
+            QTest::addRow("%s %s", format, qPrintable(text)) << QString(format) << value << text;
+        };
+        add("Boolean", true, "true");
+        add("Boolean", false, "false");
+        add("SByte", QVariant::fromValue(char(-100)), "-100");
+        add("SByte", QVariant::fromValue(char(127)), "127");
+        add("Byte", QVariant::fromValue(uchar(200)), "200");
+        add("Byte", QVariant::fromValue(uchar(0)), "0");
+        add("Int16", QVariant::fromValue(short(-32768)), "-32768");
+        add("UInt16", QVariant::fromValue(ushort(65535)), "65535");
+        add("Int32", -7, "-7");
+        add("UInt32", 4294967295u, "4294967295");
+        add("Int64", QVariant::fromValue(long(-9007199254740993LL)), "-9007199254740993");
+        add("UInt64", QVariant::fromValue(ulong(18446744073709551615ULL)), "18446744073709551615");
+        add("Float", 0.1f, "0.1");
+        add("Float", 3.4028235e38f, "3.4028235e+38");
+        add("Float", -1.5e-40f, "-1.5e-40");
+        add("Double", 0.1, "0.1");
+        add("Double", 1.0 / 3, "0.3333333333333333");
+        add("Double", 1e300, "1e+300");
+        add("Double", -std::numeric_limits<double>::infinity(), "-inf");
+        add("String", QStringLiteral(" text; with 'quotes' "), " text; with 'quotes' ");
+        add("DateTime", QDateTime(QDate(2026, 1, 15), QTime(8, 0, 0, 125), Qt::UTC),
+            "2026-01-15T08:00:00.125Z");
+    }
+    // What a client writes becomes the row text that reads back as the same
+    // value of the same type.
+    void valuesAndRowTextsConvertBothWays()
+    {
+        QFETCH(QString, format);
+        QFETCH(QVariant, value);
+        QFETCH(QString, text);
+        QCOMPARE(rowTextOf(value), text);
+        const QVariant back = exactValueOf(text, tagFormatType(format));
+        QCOMPARE(back.userType(), tagFormatType(format));
+        QCOMPARE(back, value);
     }
 
     // Last, as it changes the shared gateway's tags.

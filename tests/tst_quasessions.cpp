@@ -157,6 +157,7 @@ private slots:
         const QStringList both = QStringList{QStringLiteral("None")} + kEncryptedOnly;
         row("wrong password", plain, Client::Plain, kUser, "Secret", false);
         row("name in other case", plain, Client::Plain, "Operator", "secret", false);
+        row("known user, empty password", plain, Client::Plain, kUser, "", false);
         row("replaced check, table user", plain, Client::Plain, kUser, "secret", false);
         row("replaced check, its user", plain, Client::Plain, "guest", "door", true);
         row("readable token on None", both, Client::ReadableToken, kUser, "secret", false);
@@ -199,6 +200,25 @@ private slots:
             QCOMPARE(sessionOf(connected, 0)->userName(),
                      userName.isEmpty() ? kAnonymous : userName);
         }
+    }
+
+    // After three wrong passwords from one address even the right one waits
+    // out a pause.
+    void repeatedFailedLoginsAreSlowedDown()
+    {
+        const auto server = newServer({}, m_sharedPki.path());
+        QVERIFY(server->start());
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            TestClient guess;
+            QCOMPARE(guess.connectUser(server->port(), kUser, "guess"),
+                     UA_STATUSCODE_BADUSERACCESSDENIED);
+        }
+        TestClient early;
+        QCOMPARE(early.connectUser(server->port(), kUser, kPassword),
+                 UA_STATUSCODE_BADUSERACCESSDENIED);
+        QTest::qWait(1100);
+        TestClient later;
+        QCOMPARE(later.connectUser(server->port(), kUser, kPassword), UA_STATUSCODE_GOOD);
     }
 
     // An untrusted client is refused, its certificate copied to rejected/, and taken once

@@ -12,8 +12,11 @@
 #include <open62541/client_subscriptions.h>
 
 #include <QJsonArray>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+
+#include <signal.h>
 
 // The "Tables" entry of sql.json as the default configuration declares it.
 inline QJsonArray tagsTables()
@@ -181,5 +184,63 @@ inline QStringList debugLines(const QString &containing)
             lines << line.section(QStringLiteral(" > "), 1).remove('"');
     return lines;
 }
+
+// The built gateway as a process of its own, in a folder with its settings/
+// beside it, as a service manager runs it.
+class GatewayProcess
+{
+public:
+    GatewayProcess(const QString &executable, const QString &folder, const QJsonObject &sqlConfig,
+                   const QByteArray &tagsJson)
+        : port(freeLoopbackPort()), m_folder(folder)
+    {
+        QDir().mkpath(folder + "/settings");
+        QFile::remove(folder + "/OpcUaSqlGateway");
+        QFile::copy(executable, folder + "/OpcUaSqlGateway");
+        const auto write = [&folder](const QString &name, const QByteArray &content) {
+            QFile file(folder + "/settings/" + name);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(content);
+        };
+        write("settings.json", jsonText({{"opcua_port", int(port)},
+                                         {"opcua_AnonymousLoginAllowed", true},
+                                         {"Console", QJsonObject{{"OutputEnable", true}}},
+                                         {"Window", QJsonObject{{"OutputEnable", false}}}}));
+        write("sql.json", jsonText(sqlConfig));
+        write("tags.json", tagsJson);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+    }
+    ~GatewayProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    void start()
+    {
+        m_output.clear();
+        m_process.start(m_folder + "/OpcUaSqlGateway", QStringList());
+    }
+    // Its console output so far.
+    const QString &output()
+    {
+        m_output += QString::fromUtf8(m_process.readAll());
+        return m_output;
+    }
+    bool says(const QString &text) { return output().contains(text); }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
+    bool waitForExit(int timeoutMs) { return m_process.waitForFinished(timeoutMs); }
+    bool exitedCleanly() const
+    {
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
+    const quint16 port;
+
+private:
+    QString m_folder;
+    QProcess m_process;
+    QString m_output;
+};
 
 #endif // SYNCFIXTURE_H

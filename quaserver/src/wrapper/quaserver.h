@@ -361,6 +361,8 @@ private:
     UA_StatusCode activateSessionToken(const UA_NodeId &sessionId, const UA_ExtensionObject &token);
     UA_StatusCode checkUserNameLogin(const UA_UserNameIdentityToken &login, QString *userName);
     bool isValidLogin(const QString &userName, const QString &password) const;
+    bool isLoginPaused(const QString &address) const;
+    void noteFailedLogin(const QString &address);
     QUaSession *sessionFor(const UA_NodeId &sessionId);
     void fillSession(QUaSession *session, const UA_NodeId &sessionId);
     QString sessionUserName(const UA_NodeId *sessionId) const;
@@ -401,6 +403,12 @@ private:
 
     // Users and sessions
     QHash<QString, QString> m_hashUsers;
+    // Wrong passwords by client address, to slow down guessing.
+    struct FailedLogins {
+        int count = 0;
+        qint64 pausedUntilMs = 0;
+    };
+    QHash<QString, FailedLogins> m_failedLogins;
     QHash<QUaNodeId, QUaSession *> m_hashSessions;
     QUaSession *m_currentSession = nullptr;          // the session whose request is being served
     UserValidationCallback m_userValidationCallback; // empty: the users table decides

@@ -8,6 +8,8 @@
 #include "quabasevariable.h"
 #include "quasession.h"
 
+#include <QDateTime>
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -72,8 +74,10 @@ bool QUaServer::isValidLogin(const QString &userName, const QString &password) c
     if (m_userValidationCallback) {
         return m_userValidationCallback(userName, password);
     }
+    // An empty entry stands for a user a replaced check accepted: it has no
+    // password of its own to match.
     const auto user = m_hashUsers.constFind(userName);
-    return user != m_hashUsers.constEnd() && *user == password;
+    return user != m_hashUsers.constEnd() && !user->isEmpty() && *user == password;
 }
 
 UA_StatusCode QUaServer::activateSession(UA_Server *server, UA_AccessControl *,
@@ -134,9 +138,16 @@ UA_StatusCode QUaServer::checkUserNameLogin(const UA_UserNameIdentityToken &logi
         return UA_STATUSCODE_BADIDENTITYTOKENINVALID;
     }
     const QString name = toQString(login.userName);
-    if (!isValidLogin(name, toQString(login.password))) {
+    const QString address =
+        QUaConnectionTracker::peerOf(m_connectionTracker.servedConnection()).address;
+    if (isLoginPaused(address)) {
         return UA_STATUSCODE_BADUSERACCESSDENIED;
     }
+    if (!isValidLogin(name, toQString(login.password))) {
+        noteFailedLogin(address);
+        return UA_STATUSCODE_BADUSERACCESSDENIED;
+    }
+    m_failedLogins.remove(address);
     // A user that a replaced check accepted must count as a valid user when
     // the session's rights are asked.
     if (!m_hashUsers.contains(name)) {
@@ -144,6 +155,35 @@ UA_StatusCode QUaServer::checkUserNameLogin(const UA_UserNameIdentityToken &logi
     }
     *userName = name;
     return UA_STATUSCODE_GOOD;
+}
+
+// After a few wrong passwords from one address, its next logins are refused
+// unchecked for a pause that doubles with every further failure, so guessing
+// passwords gets slow while the server keeps serving everyone else.
+bool QUaServer::isLoginPaused(const QString &address) const
+{
+    const auto failed = m_failedLogins.constFind(address);
+    return failed != m_failedLogins.constEnd() &&
+           QDateTime::currentMSecsSinceEpoch() < failed->pausedUntilMs;
+}
+
+void QUaServer::noteFailedLogin(const QString &address)
+{
+    constexpr int kFreeFailures = 3;
+    constexpr qint64 kFirstPauseMs = 1000;
+    constexpr qint64 kLongestPauseMs = 30000;
+    constexpr int kAddressesKept = 4096;
+    if (m_failedLogins.size() >= kAddressesKept && !m_failedLogins.contains(address)) {
+        m_failedLogins.clear();
+    }
+    FailedLogins &failed = m_failedLogins[address];
+    ++failed.count;
+    if (failed.count < kFreeFailures) {
+        return;
+    }
+    const int doublings = std::min(failed.count - kFreeFailures, 5);
+    failed.pausedUntilMs =
+        QDateTime::currentMSecsSinceEpoch() + std::min(kFirstPauseMs << doublings, kLongestPauseMs);
 }
 
 QUaSession *QUaServer::sessionFor(const UA_NodeId &sessionId)

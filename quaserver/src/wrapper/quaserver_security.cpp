@@ -249,6 +249,25 @@ private:
                        "Refused a client certificate (%s)%s%s", UA_StatusCode_name(status),
                        kept ? ", kept as " : ", could not keep it in rejected/",
                        kept ? qPrintable(QDir::toNativeSeparators(path)) : "");
+        if (kept) {
+            dropOldestRejected();
+        }
+    }
+
+    // Every client may offer a new certificate without logging in, so the
+    // folder keeps only the newest ones.
+    void dropOldestRejected() const
+    {
+        const QFileInfoList files = m_rejected.entryInfoList(QDir::Files, QDir::Time);
+        if (files.size() <= kRejectedCap) {
+            return;
+        }
+        for (int i = kRejectedCap; i < files.size(); ++i) {
+            QFile::remove(files.at(i).filePath());
+        }
+        UA_LOG_WARNING(m_logger, UA_LOGCATEGORY_SECURITYPOLICY,
+                       "rejected/ keeps the newest %d certificates: %d older ones removed",
+                       kRejectedCap, int(files.size()) - kRejectedCap);
     }
 
     // What the folders hold, to notice files put in or taken out.
@@ -316,6 +335,7 @@ private:
 
     const QDir m_trusted;
     const QDir m_issuers;
+    static constexpr int kRejectedCap = 100;
     const QDir m_rejected;
     const bool m_trustAll;
     const UA_Logger *m_logger;
