@@ -5,7 +5,6 @@
 #include "tagstore.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -18,10 +17,9 @@
 
 class QPlainTextEdit;
 class QUaServer;
-class QUaFolderObject;
-class QUaBaseObject;
 class QUaBaseDataVariable;
-class QUaProperty;
+class AddressSpace;
+class GatewayLog;
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -74,16 +72,8 @@ public:
     QJsonObject m_tagConfig;
     QUaServer *m_opcServer = nullptr; // owned: stopped and deleted with the core
     bool m_ready = false;
-    // The nodes belong to the address space, and any client may delete them
-    // (their objects go with them): the core only watches them.
-    QPointer<QUaFolderObject> m_folderMain;
-    QPointer<QUaBaseObject> m_folderSub;
-    QPointer<QUaBaseDataVariable> m_currentTag;
-    QPointer<QUaProperty> m_currentProperty;
-    // In creation order, file tags first; a tag whose node was deleted leaves
-    // the list at the next lookup of its name, or once its object is gone.
-    QList<QPointer<QUaBaseDataVariable>> m_tags;
-    QPlainTextEdit *m_logPane = nullptr;
+    // The folders and tags; made by InitOPC, owned by the core.
+    AddressSpace *m_addressSpace = nullptr;
 
 signals:
     void sql_updated();
@@ -93,11 +83,7 @@ signals:
     void statementToStore(const QString &statement);
 
 private:
-    // m_tags by browse name, each name's tags in creation order, so the first
-    // live one is the first match of a scan of m_tags.
-    QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
-    // Set when a tag's object went: null entries are swept at the next lookup.
-    bool m_tagsDestroyed = false;
+    std::unique_ptr<GatewayLog> m_log;
     // The store and its thread; rows and stored values it reported wait here
     // and are handled a slice at a time, so large loads never stall the window.
     TagStore *m_store = nullptr;
@@ -123,18 +109,9 @@ private:
     void addUser();
     void startServing();
     void printServerEvents();
-    void addFolders();
-    void addProperties();
-    void addFileTags();
-    QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type, const QVariant &value);
     bool writeTagValue(const QString &name, const QVariant &value, const QString &format);
     QUaBaseDataVariable *findTag(const QString &name);
-    void listTag(QUaBaseDataVariable *variable);
-    bool isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const;
-    void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
-    void forgetDestroyedTags();
 
-    void trimLogPane();
     void startStore();
     void stopStore();
     void runDeveloperStatement(const QString &statement);

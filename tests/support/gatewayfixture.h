@@ -3,6 +3,7 @@
 
 // A gateway core built on fixture settings with its OPC UA server running on a
 // free loopback port, and what it wrote to Qt's output and to its log pane.
+#include "addressspace.h"
 #include "internal_functions.h"
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
@@ -100,7 +101,7 @@ struct Gateway {
     QStringList tagNames() const
     {
         QStringList names;
-        for (const QUaBaseDataVariable *tag : core->m_tags)
+        for (const QUaBaseDataVariable *tag : core->m_addressSpace->tags())
             if (tag)
                 names << tag->browseName().name();
         return names;
