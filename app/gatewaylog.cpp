@@ -1,28 +1,18 @@
 #include "gatewaylog.h"
 
+#include "logmodel.h"
+
 #include <QDateTime>
-#include <QPlainTextEdit>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <algorithm>
+#include <QDebug>
+#include <QTimer>
 
 namespace
 {
 
-// The log pane keeps this many lines and about this many characters; older
-// lines are dropped so a gateway that logs every tag change cannot exhaust
-// memory.
-constexpr int kLogPaneMaxLines = 50000;
-constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
-
-QString padded(int value, int width)
-{
-    return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
-}
-
-// The local time of a log line. The offset from UTC is looked up once a minute:
-// looking it up for every line cost more than the rest of the line.
-QDateTime localNow()
+// The local time of a log line as milliseconds since the epoch read as UTC.
+// The offset from UTC is looked up once a minute: looking it up for every
+// line cost more than the rest of the line.
+qint64 localNowMs()
 {
     constexpr qint64 kOffsetCheckMs = 60000;
     static bool offsetKnown = false;
@@ -34,20 +24,36 @@ QDateTime localNow()
         offsetCheckedMs = nowMs;
         offsetKnown = true;
     }
-    return QDateTime::fromMSecsSinceEpoch(nowMs, Qt::OffsetFromUTC, offsetSeconds);
+    return nowMs + qint64(offsetSeconds) * 1000;
 }
 
-QString logTimestamp(const QDateTime &now)
+void putDigits(QChar *&out, int value, int width)
 {
-    const QDate date = now.date();
-    const QTime time = now.time();
-    const QString dateText =
-        QStringLiteral("%1-%2-%3")
-            .arg(padded(date.year(), 4), padded(date.month(), 2), padded(date.day(), 2));
-    const QString timeText = QStringLiteral("%1:%2:%3.%4")
-                                 .arg(padded(time.hour(), 2), padded(time.minute(), 2),
-                                      padded(time.second(), 2), padded(time.msec(), 3));
-    return dateText + QLatin1Char(' ') + timeText;
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        out[i] = QLatin1Char(char('0' + value % 10));
+    out += width;
+}
+
+// "yyyy-MM-dd hh:mm:ss.zzz", written digit by digit: this runs for every line.
+QString logTimestamp(qint64 localMs)
+{
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(localMs, Qt::UTC);
+    const QDate date = time.date();
+    const QTime clock = time.time();
+    QString text(23, QLatin1Char('-'));
+    QChar *out = text.data();
+    putDigits(out, date.year(), 4);
+    putDigits(++out, date.month(), 2);
+    putDigits(++out, date.day(), 2);
+    *out++ = QLatin1Char(' ');
+    putDigits(out, clock.hour(), 2);
+    *out++ = QLatin1Char(':');
+    putDigits(out, clock.minute(), 2);
+    *out++ = QLatin1Char(':');
+    putDigits(out, clock.second(), 2);
+    *out++ = QLatin1Char('.');
+    putDigits(out, clock.msec(), 3);
+    return text;
 }
 
 bool sinkEnabled(const QJsonObject &settings, const char *sink)
@@ -55,66 +61,95 @@ bool sinkEnabled(const QJsonObject &settings, const char *sink)
     return settings[QLatin1String(sink)].toObject()[QLatin1String("OutputEnable")].toBool();
 }
 
-void writeConsoleLine(const QString &level, const QString &shortLine, const QString &longLine)
+// The console's levels; others are not printed there.
+bool consoleType(const QString &level, QtMsgType *type)
 {
-    const QMessageLogger logger;
-    if (level == QLatin1String("debug"))
-        logger.debug() << shortLine;
-    else if (level == QLatin1String("info"))
-        logger.info() << shortLine;
-    else if (level == QLatin1String("warning"))
-        logger.warning() << longLine;
-    else if (level == QLatin1String("critical"))
-        logger.critical() << longLine;
+    static const QHash<QString, QtMsgType> types = {{QStringLiteral("debug"), QtDebugMsg},
+                                                    {QStringLiteral("info"), QtInfoMsg},
+                                                    {QStringLiteral("warning"), QtWarningMsg},
+                                                    {QStringLiteral("critical"), QtCriticalMsg}};
+    const auto found = types.constFind(level);
+    if (found == types.constEnd())
+        return false;
+    *type = found.value();
+    return true;
 }
 
-QColor paneColour(const QString &level)
+QDebug loggerFor(QtMsgType type)
 {
-    if (level == QLatin1String("warning"))
-        return Qt::darkBlue;
-    if (level == QLatin1String("critical"))
-        return Qt::red;
-    return Qt::black;
+    const QMessageLogger logger;
+    switch (type) {
+    case QtDebugMsg:
+        return logger.debug();
+    case QtInfoMsg:
+        return logger.info();
+    case QtWarningMsg:
+        return logger.warning();
+    default:
+        return logger.critical();
+    }
 }
 
 } // namespace
 
-GatewayLog::GatewayLog(const QJsonObject &settings, QPlainTextEdit *pane)
-    : m_settings(settings), m_pane(pane)
+GatewayLog::GatewayLog(const QJsonObject &settings, LogModel *model)
+    : m_settings(settings), m_model(model)
 {
-    if (m_pane)
-        m_pane->setMaximumBlockCount(kLogPaneMaxLines);
+}
+
+GatewayLog::~GatewayLog()
+{
+    flushConsole();
 }
 
 void GatewayLog::write(const QString &file, int line, const QString &function, const QString &level,
                        const QString &message)
 {
-    const QString shortLine = logTimestamp(localNow()) + QStringLiteral(" > ") + message;
-    if (sinkEnabled(m_settings, "Console")) {
-        const QString longLine = shortLine + QStringLiteral(" (") + file + QStringLiteral(", ") +
-                                 QString::number(line) + QStringLiteral(", ") + function +
-                                 QLatin1Char(')');
-        writeConsoleLine(level, shortLine, longLine);
+    const qint64 localMs = localNowMs();
+    QtMsgType type = QtDebugMsg;
+    if (sinkEnabled(m_settings, "Console") && consoleType(level, &type)) {
+        QString text = logTimestamp(localMs) + QStringLiteral(" > ") + message;
+        // Warnings and criticals name where they come from.
+        if (type == QtWarningMsg || type == QtCriticalMsg)
+            text += QStringLiteral(" (") + placeOf(file, line, function) + QLatin1Char(')');
+        queueConsoleLine(type, text);
     }
-    if (!m_pane || !sinkEnabled(m_settings, "Window"))
-        return;
-    QTextCharFormat format = m_pane->currentCharFormat();
-    format.setForeground(QBrush(paneColour(level)));
-    if (level == QLatin1String("debug"))
-        return;
-    m_pane->setCurrentCharFormat(format);
-    m_pane->appendPlainText(QLatin1Char('[') + level + QStringLiteral("] ") + shortLine);
-    trimPane();
+    if (m_model && level != QLatin1String("debug") && sinkEnabled(m_settings, "Window"))
+        m_model->append(localMs, level, message, placeOf(file, line, function));
 }
 
-// A quarter of the lines go at once, so trimming stays rare.
-void GatewayLog::trimPane()
+const QString &GatewayLog::placeOf(const QString &file, int line, const QString &function)
 {
-    QTextDocument *document = m_pane->document();
-    if (document->characterCount() <= kLogPaneMaxCharacters)
-        return;
-    QTextCursor oldest(document);
-    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                        std::max(1, document->blockCount() / 4));
-    oldest.removeSelectedText();
+    QString &place = m_places[qMakePair(qMakePair(file, function), line)];
+    if (place.isEmpty())
+        place =
+            file + QStringLiteral(", ") + QString::number(line) + QStringLiteral(", ") + function;
+    return place;
+}
+
+void GatewayLog::queueConsoleLine(QtMsgType type, const QString &text)
+{
+    if (m_console.isEmpty())
+        QTimer::singleShot(0, this, &GatewayLog::flushConsole);
+    m_console.append({type, text});
+}
+
+// Each line quoted as Qt's debug stream quotes a string, so the texts are
+// those of one message per line.
+void GatewayLog::flushConsole()
+{
+    for (int first = 0; first < m_console.size();) {
+        const QtMsgType type = m_console.at(first).type;
+        QString run;
+        {
+            QDebug quoted(&run);
+            quoted.nospace();
+            int next = first;
+            for (; next < m_console.size() && m_console.at(next).type == type; ++next)
+                quoted << (next > first ? "\n" : "") << m_console.at(next).text;
+            first = next;
+        }
+        loggerFor(type).noquote() << run;
+    }
+    m_console.clear();
 }

@@ -211,8 +211,8 @@ bool isWritableFlag(const QString &type)
 
 } // namespace
 
-cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded)
-    : QObject(nullptr), m_log(std::make_unique<GatewayLog>(m_settings, logPane))
+cInternalFunctions::cInternalFunctions(LogModel *logModel, bool *configLoaded)
+    : QObject(nullptr), m_log(std::make_unique<GatewayLog>(m_settings, logModel))
 {
     const bool settingsLoaded = loadJsonFile(QStringLiteral("settings.json"), m_settings);
     const bool sqlLoaded = loadJsonFile(QStringLiteral("sql.json"), m_sqlConfig);

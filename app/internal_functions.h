@@ -15,7 +15,7 @@
 #include <QVariant>
 #include <memory>
 
-class QPlainTextEdit;
+class LogModel;
 class QUaServer;
 class QUaBaseDataVariable;
 class AddressSpace;
@@ -28,7 +28,8 @@ class cInternalFunctions : public QObject
     Q_OBJECT
 
 public:
-    cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded);
+    // Window lines go to logModel when there is one.
+    cInternalFunctions(LogModel *logModel, bool *configLoaded);
     // Closes the database and stops the OPC UA server, telling its clients.
     ~cInternalFunctions() override;
 

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -196,11 +197,11 @@ void TestTableView::refusedEditsAreReportedAndNotShown()
     QCOMPARE(catcher.boxes.first().informativeText, QStringLiteral("Строка удалена из таблицы."));
     QCOMPARE(column(3), QStringLiteral("10,20"));
 
-    const auto *pane = m_window->findChild<QPlainTextEdit *>("plainTextEdit");
+    auto *log = qobject_cast<LogModel *>(m_window->findChild<QListView *>("logView")->model());
     clickCell(1, 3); // id 1
     apply("refused");
     const QString refused = "[critical] SQL write-back refused: value refused by guard";
-    QTRY_COMPARE(paneLines(*pane).filter(refused).size(), 1);
+    QTRY_COMPARE(logLines(*log).filter(refused).size(), 1);
     QCOMPARE(stored(), QStringLiteral("20,10"));
     QCOMPARE(column(3), QStringLiteral("10,20"));
 }
@@ -225,9 +226,8 @@ void TestTableView::windowSaysWhenOpcUaIsNotServed()
     QVERIFY(window.windowTitle().endsWith(" — OPC UA не обслуживается!"));
     QCOMPARE(window.findChild<QLabel *>("lblText_2")->text(),
              QStringLiteral("Отладочная информация: OPC UA не обслуживается!"));
-    QVERIFY(window.findChild<QPlainTextEdit *>("plainTextEdit")
-                ->toPlainText()
-                .contains("OPC UA NOT started: \"opcua_port\" 70000"));
+    auto *log = qobject_cast<LogModel *>(window.findChild<QListView *>("logView")->model());
+    QVERIFY(!logLines(*log).filter("OPC UA NOT started: \"opcua_port\" 70000").isEmpty());
 }
 
 QTEST_MAIN(TestTableView)
