@@ -5,6 +5,7 @@
 #include "support/messageboxcatcher.h"
 #include "support/syncfixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +44,8 @@ private slots:
     void refusedEditsAreReportedAndNotShown();
     void developerButtonsRunTheirStatements();
     void windowSaysWhenOpcUaIsNotServed();
+    void modelKeepsOrderUnderBatches_data();
+    void modelKeepsOrderUnderBatches();
 
 private:
     QString column(int columnIndex) { return columnTexts(*m_model, columnIndex).join(','); }
@@ -228,6 +231,73 @@ void TestTableView::windowSaysWhenOpcUaIsNotServed()
              QStringLiteral("Отладочная информация: OPC UA не обслуживается!"));
     auto *log = qobject_cast<LogModel *>(window.findChild<QListView *>("logView")->model());
     QVERIFY(!logLines(*log).filter("OPC UA NOT started: \"opcua_port\" 70000").isEmpty());
+}
+
+// A batch moves "moved" rows to new "number" texts (the first of them once
+// more to a later text), adds "added" rows and changes the value of the
+// others; the rows end in ("number", id) order with their last texts, and a
+// persistent index stays on its row.
+void TestTableView::modelKeepsOrderUnderBatches_data()
+{
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<int>("added");
+    QTest::newRow("values only") << 0 << 0;
+    QTest::newRow("a few move") << 3 << 0;
+    QTest::newRow("a few move, a few added") << 2 << 2;
+    QTest::newRow("many move") << 150 << 0;
+    QTest::newRow("many move, many added") << 100 << 100;
+}
+
+void TestTableView::modelKeepsOrderUnderBatches()
+{
+    QFETCH(int, moved);
+    QFETCH(int, added);
+    MySqlTableModelResult model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.sort(kNumberColumn);
+    QMap<qint64, TagRow> expected;
+    TagRows rows;
+    for (int id = 1; id <= 300; ++id) {
+        TagRow row;
+        row.id = id;
+        row.number = QString::number(id % 37);
+        row.value = "old";
+        rows << row;
+        expected.insert(id, row);
+    }
+    model.applyRows(rows);
+    const QPersistentModelIndex kept = model.index(model.rowOfId(7), kValueColumn);
+
+    TagRows batch;
+    for (int id = 1; id <= 300 + added; ++id) {
+        TagRow row = expected.value(id);
+        row.id = id;
+        row.value = "new" + QString::number(id);
+        if (id <= moved || id > 300)
+            row.number = QString::number(id * 7919 % 101);
+        batch << row;
+    }
+    if (moved > 0) {
+        batch[0].number = "zz";
+        batch << batch[0];
+        batch[0].number = "a";
+    }
+    for (const TagRow &row : qAsConst(batch))
+        expected.insert(row.id, row);
+    model.applyRows(batch);
+
+    TagRows order = expected.values().toVector();
+    std::sort(order.begin(), order.end(), [](const TagRow &a, const TagRow &b) {
+        return a.number != b.number ? a.number < b.number : a.id < b.id;
+    });
+    QCOMPARE(model.rowCount(), order.size());
+    for (int row = 0; row < order.size(); ++row) {
+        QCOMPARE(model.idOfRow(row), order[row].id);
+        QCOMPARE(model.rowOfId(order[row].id), row);
+        QCOMPARE(model.index(row, kNumberColumn).data().toString(), order[row].number);
+        QCOMPARE(model.index(row, kValueColumn).data().toString(), order[row].value);
+    }
+    QCOMPARE(model.idOfRow(kept.row()), qint64(7));
 }
 
 QTEST_MAIN(TestTableView)
