@@ -5,6 +5,7 @@
 #include "quabasedatavariable.h"
 #include "quaserver.h"
 #include "quasession.h"
+#include "rowqueue.h"
 #include "tagstore.h"
 
 #include <QBitmap>
@@ -214,6 +215,7 @@ bool isWritableFlag(const QString &type)
 cInternalFunctions::cInternalFunctions(LogModel *logModel, bool *configLoaded)
     : QObject(nullptr), m_log(std::make_unique<GatewayLog>(m_settings, logModel))
 {
+    setUpRowQueue();
     const bool settingsLoaded = loadJsonFile(QStringLiteral("settings.json"), m_settings);
     const bool sqlLoaded = loadJsonFile(QStringLiteral("sql.json"), m_sqlConfig);
     const bool tagsLoaded = loadJsonFile(QStringLiteral("tags.json"), m_tagConfig);
@@ -461,6 +463,8 @@ void cInternalFunctions::slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const 
     if (!m_ready)
         return;
     const QString name = tag->browseName().name();
+    if (networkChange)
+        m_rowQueue->clientWrote(name);
     CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
                           QStringLiteral(", Value= ") + loggedValue(value.toString()) +
                           QStringLiteral(", networkChange=") + QString::number(networkChange));
@@ -478,8 +482,7 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
 
 void cInternalFunctions::slot_SQL_valuesStored(const StoredValues &values)
 {
-    m_storedQueue += values;
-    workInSlices();
+    m_rowQueue->addStored(values);
 }
 
 void cInternalFunctions::logStoredValue(const StoredValue &stored)
@@ -532,8 +535,6 @@ void cInternalFunctions::startStore()
     connect(this, &cInternalFunctions::valueToStore, m_store, &TagStore::writeValue);
     connect(this, &cInternalFunctions::cellEditToStore, m_store, &TagStore::editCell);
     connect(this, &cInternalFunctions::statementToStore, m_store, &TagStore::runDeveloperStatement);
-    m_rowTimer.setInterval(0);
-    connect(&m_rowTimer, &QTimer::timeout, this, &cInternalFunctions::loadQueuedRows);
     m_storeThread->setObjectName(QStringLiteral("tag store"));
     m_storeThread->start();
     QMetaObject::invokeMethod(m_store, &TagStore::start, Qt::QueuedConnection);
@@ -575,52 +576,19 @@ void cInternalFunctions::editCell(qint64 id, int column, const QString &text)
 
 void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows)
 {
-    m_rowQueue += rows;
-    workInSlices();
+    m_rowQueue->addRows(rows);
 }
 
-void cInternalFunctions::workInSlices()
+// A long load reports its progress.
+void cInternalFunctions::setUpRowQueue()
 {
-    if (m_rowTimer.isActive())
-        return;
-    m_sinceProgress.start();
-    m_rowTimer.start();
-}
-
-// Logs stored values and turns queued rows into tags for a few milliseconds at
-// a time, so the window and the clients are served between slices; a long load
-// reports its progress.
-void cInternalFunctions::loadQueuedRows()
-{
-    constexpr int kSliceMs = 8;
-    constexpr int kProgressIntervalMs = 1000;
-    QElapsedTimer slice;
-    slice.start();
-    // Rows change what clients see: they get at least half of every slice.
-    const int rowsMs = m_storedNext < m_storedQueue.size() ? kSliceMs / 2 : kSliceMs;
-    while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(rowsMs))
-        loadTagRow(m_rowQueue.at(m_rowQueueNext++));
-    while (m_storedNext < m_storedQueue.size() && !slice.hasExpired(kSliceMs))
-        logStoredValue(m_storedQueue.at(m_storedNext++));
-    if (m_storedNext == m_storedQueue.size()) {
-        m_storedQueue.clear();
-        m_storedNext = 0;
-    }
-    if (!m_storedQueue.isEmpty())
-        return;
-    if (m_rowQueueNext < m_rowQueue.size()) {
-        if (m_sinceProgress.hasExpired(kProgressIntervalMs)) {
-            m_sinceProgress.restart();
-            CORE_LOG("info", QStringLiteral("Loading SQL tags: %1 of %2 rows")
-                                 .arg(m_rowQueueNext)
-                                 .arg(m_rowQueue.size()));
-        }
-        return;
-    }
-    m_rowTimer.stop();
-    m_rowQueue.clear();
-    m_rowQueueNext = 0;
-    emit sql_updated();
+    m_rowQueue = new RowQueue([this](const TagRow &row) { loadTagRow(row); },
+                              [this](const StoredValue &stored) { logStoredValue(stored); }, this);
+    connect(m_rowQueue, &RowQueue::progress, this, [this](int done, int total) {
+        CORE_LOG_AS(QStringLiteral("void cInternalFunctions::loadQueuedRows()"), "info",
+                    QStringLiteral("Loading SQL tags: %1 of %2 rows").arg(done).arg(total));
+    });
+    connect(m_rowQueue, &RowQueue::drained, this, &cInternalFunctions::sql_updated);
 }
 
 // A row's record: every field its cell's text, the key as node id too, the

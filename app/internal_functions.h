@@ -4,14 +4,12 @@
 #include "tagrow.h"
 #include "tagstore.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
-#include <QTimer>
 #include <QVariant>
 #include <memory>
 
@@ -20,6 +18,7 @@ class QUaServer;
 class QUaBaseDataVariable;
 class AddressSpace;
 class GatewayLog;
+class RowQueue;
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -85,16 +84,11 @@ signals:
 
 private:
     std::unique_ptr<GatewayLog> m_log;
-    // The store and its thread; rows and stored values it reported wait here
-    // and are handled a slice at a time, so large loads never stall the window.
+    // The store and its thread; the rows and stored values it reports wait in
+    // m_rowQueue.
     TagStore *m_store = nullptr;
     std::unique_ptr<QThread> m_storeThread;
-    TagRows m_rowQueue;
-    int m_rowQueueNext = 0;
-    StoredValues m_storedQueue;
-    int m_storedNext = 0;
-    QTimer m_rowTimer;
-    QElapsedTimer m_sinceProgress;
+    RowQueue *m_rowQueue = nullptr; // a child
 
 private slots:
     void slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const QVariant &value,
@@ -116,8 +110,7 @@ private:
     void startStore();
     void stopStore();
     void runDeveloperStatement(const QString &statement);
-    void workInSlices();
-    void loadQueuedRows();
+    void setUpRowQueue();
     void logStoredValue(const StoredValue &stored);
 };
 
