@@ -7,6 +7,7 @@
 #include "quaserver.h"
 
 #include <QJsonArray>
+#include <QScopedValueRollback>
 #include <algorithm>
 
 namespace
@@ -50,9 +51,22 @@ bool hasKeys(const QJsonObject &entry, std::initializer_list<const char *> keys)
                        [&entry](const char *key) { return entry.contains(QLatin1String(key)); });
 }
 
+// One connection for all tags: the server reports every variable's writes.
 AddressSpace::AddressSpace(QUaServer *server, GatewayLog &log, QObject *parent)
     : QObject(parent), m_server(server), m_log(log)
 {
+    connect(m_server, &QUaServer::variableValueChanged, this, &AddressSpace::reportTagChange);
+}
+
+// Tags are the variables under the tags' object; their first writes, made
+// while they are set up, are no changes.
+void AddressSpace::reportTagChange(QUaBaseVariable *variable, const QVariant &value,
+                                   bool networkChange)
+{
+    if (m_settingUpTag || !m_folderSub || variable->parent() != m_folderSub)
+        return;
+    if (auto *tag = qobject_cast<QUaBaseDataVariable *>(variable))
+        emit tagChanged(tag, value, networkChange);
 }
 
 void AddressSpace::log(int line, const QString &function, const QString &level,
@@ -159,13 +173,13 @@ QUaBaseDataVariable *AddressSpace::addSqlTag(const QJsonObject &tag, int type,
 
 // Creates a tag's variable under the tags' object, sets it up from the record
 // and lists it; null when the node could not be made. Without a valid value
-// the variable waits for one with a Bad status. The change signal is
-// connected last, so the initial writes reach no slot.
+// the variable waits for one with a Bad status.
 QUaBaseDataVariable *AddressSpace::addTagVariable(const QJsonObject &tag, int type,
                                                   const QVariant &value)
 {
     if (!m_folderSub)
         return nullptr;
+    const QScopedValueRollback<bool> settingUp(m_settingUpTag, true);
     QUaBaseDataVariable *variable = m_folderSub->addBaseDataVariable(
         QUaQualifiedName(tag[QLatin1String("TagName")].toString()), tagNodeId(tag));
     if (!variable)
@@ -178,23 +192,16 @@ QUaBaseDataVariable *AddressSpace::addTagVariable(const QJsonObject &tag, int ty
         variable->setStatusCode(QUaStatusCode(UA_STATUSCODE_BADWAITINGFORINITIALDATA));
     variable->setDescription(QUaLocalizedText(tag[QLatin1String("Description")].toString()));
     variable->setValueRank(-1);
-    // The tag comes with its change: asking Qt for the sender would walk every
-    // connection, two per tag.
-    connect(variable, &QUaBaseDataVariable::valueChanged, this,
-            [this, variable](const QVariant &value, const bool &networkChange) {
-                emit tagChanged(variable, value, networkChange);
-            });
     listTag(variable);
     return variable;
 }
 
 QUaBaseDataVariable *AddressSpace::findTag(const QString &name)
 {
-    forgetDestroyedTags();
     const auto named = m_tagsByName.constFind(name);
     if (named == m_tagsByName.constEnd())
         return nullptr;
-    const QList<QPointer<QUaBaseDataVariable>> candidates = named.value();
+    const QVector<QPointer<QUaBaseDataVariable>> candidates = named.value();
     for (const QPointer<QUaBaseDataVariable> &variable : candidates) {
         if (isDeletedTag(variable)) {
             forgetTag(name, variable);
@@ -209,7 +216,6 @@ void AddressSpace::listTag(QUaBaseDataVariable *variable)
 {
     m_tags.append(variable);
     m_tagsByName[variable->browseName().name()].append(variable);
-    connect(variable, &QObject::destroyed, this, [this] { m_tagsDestroyed = true; });
 }
 
 // The stack deletes a node at once and its object a little later: a tag whose
@@ -223,22 +229,8 @@ bool AddressSpace::isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const
 void AddressSpace::forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag)
 {
     m_tags.removeOne(tag);
-    QList<QPointer<QUaBaseDataVariable>> &named = m_tagsByName[name];
+    QVector<QPointer<QUaBaseDataVariable>> &named = m_tagsByName[name];
     named.removeOne(tag);
     if (named.isEmpty())
         m_tagsByName.remove(name);
-}
-
-// One sweep for every tag object that went since the last lookup.
-void AddressSpace::forgetDestroyedTags()
-{
-    if (!m_tagsDestroyed)
-        return;
-    m_tagsDestroyed = false;
-    const auto isNull = [](const QPointer<QUaBaseDataVariable> &tag) { return tag.isNull(); };
-    m_tags.erase(std::remove_if(m_tags.begin(), m_tags.end(), isNull), m_tags.end());
-    for (auto named = m_tagsByName.begin(); named != m_tagsByName.end();) {
-        named->erase(std::remove_if(named->begin(), named->end(), isNull), named->end());
-        named = named->isEmpty() ? m_tagsByName.erase(named) : std::next(named);
-    }
 }

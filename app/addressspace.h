@@ -3,11 +3,11 @@
 
 #include <QHash>
 #include <QJsonObject>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <QVector>
 #include <functional>
 #include <initializer_list>
 
@@ -16,6 +16,7 @@ class QUaServer;
 class QUaFolderObject;
 class QUaBaseObject;
 class QUaBaseDataVariable;
+class QUaBaseVariable;
 
 // A JSON number is taken as a double (Qt 5.15 would give integral numbers as
 // qlonglong), so a property's data type does not depend on how its number
@@ -47,8 +48,8 @@ public:
     QUaBaseDataVariable *findTag(const QString &name);
 
     // In creation order, file tags first; a tag whose node was deleted leaves
-    // the list at the next lookup of its name, or once its object is gone.
-    const QList<QPointer<QUaBaseDataVariable>> &tags() const { return m_tags; }
+    // the list at the next lookup of its name (its object's entry turns null).
+    const QVector<QPointer<QUaBaseDataVariable>> &tags() const { return m_tags; }
 
 signals:
     void tagChanged(QUaBaseDataVariable *tag, const QVariant &value, bool networkChange);
@@ -61,7 +62,7 @@ private:
     void listTag(QUaBaseDataVariable *variable);
     bool isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const;
     void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
-    void forgetDestroyedTags();
+    void reportTagChange(QUaBaseVariable *variable, const QVariant &value, bool networkChange);
     void log(int line, const QString &function, const QString &level, const QString &message);
 
     QUaServer *m_server;
@@ -70,12 +71,11 @@ private:
     // (their objects go with them): this only watches them.
     QPointer<QUaFolderObject> m_folderMain;
     QPointer<QUaBaseObject> m_folderSub;
-    QList<QPointer<QUaBaseDataVariable>> m_tags;
+    QVector<QPointer<QUaBaseDataVariable>> m_tags;
     // m_tags by browse name, each name's tags in creation order, so the first
     // live one is the first match of a scan of m_tags.
-    QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
-    // Set when a tag's object went: null entries are swept at the next lookup.
-    bool m_tagsDestroyed = false;
+    QHash<QString, QVector<QPointer<QUaBaseDataVariable>>> m_tagsByName;
+    bool m_settingUpTag = false;
 };
 
 #endif // ADDRESSSPACE_H

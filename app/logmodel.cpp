@@ -8,6 +8,8 @@
 namespace
 {
 
+constexpr int kKeptPendingRoom = 1024;
+
 QColor levelColour(const QString &level)
 {
     if (level == QLatin1String("warning"))
@@ -54,7 +56,11 @@ void LogModel::flush()
             m_ring.append(std::move(entry));
         ++m_shown;
     }
-    m_pending.clear();
+    // A burst's worth of room is not kept for the quiet times after it.
+    if (m_pending.capacity() > kKeptPendingRoom)
+        m_pending = {};
+    else
+        m_pending.clear();
     endInsertRows();
 }
 
