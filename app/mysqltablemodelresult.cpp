@@ -182,29 +182,43 @@ void MySqlTableModelResult::moveRow(const TagRow &row)
     endInsertRows();
 }
 
-// The moving rows leave their places and are merged back sorted.
+// The moving rows leave their places and are merged back sorted: as a change
+// of the layout when all of them were there already, else as a reset, since
+// a layout change cannot add rows.
 void MySqlTableModelResult::mergeRows(TagRows rows)
 {
-    changeLayout([this, &rows] {
-        QSet<qint64> moving;
-        for (const TagRow &row : qAsConst(rows))
-            if (m_sortKeyOfId.contains(row.id))
-                moving.insert(row.id);
-        if (!moving.isEmpty())
-            m_rows.erase(
-                std::remove_if(m_rows.begin(), m_rows.end(),
-                               [&moving](const TagRow &row) { return moving.contains(row.id); }),
-                m_rows.end());
-        const auto order = [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); };
-        std::sort(rows.begin(), rows.end(), order);
-        for (const TagRow &row : qAsConst(rows))
-            m_sortKeyOfId.insert(row.id, sortKey(row));
-        TagRows merged;
-        merged.reserve(m_rows.size() + rows.size());
-        std::merge(m_rows.begin(), m_rows.end(), rows.begin(), rows.end(),
-                   std::back_inserter(merged), order);
-        m_rows.swap(merged);
+    const bool allHeld = std::all_of(rows.begin(), rows.end(), [this](const TagRow &row) {
+        return m_sortKeyOfId.contains(row.id);
     });
+    if (allHeld) {
+        changeLayout([this, &rows] { mergeIntoRows(rows); });
+        return;
+    }
+    beginResetModel();
+    mergeIntoRows(rows);
+    endResetModel();
+}
+
+void MySqlTableModelResult::mergeIntoRows(TagRows &rows)
+{
+    QSet<qint64> moving;
+    for (const TagRow &row : qAsConst(rows))
+        if (m_sortKeyOfId.contains(row.id))
+            moving.insert(row.id);
+    if (!moving.isEmpty())
+        m_rows.erase(
+            std::remove_if(m_rows.begin(), m_rows.end(),
+                           [&moving](const TagRow &row) { return moving.contains(row.id); }),
+            m_rows.end());
+    const auto order = [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); };
+    std::sort(rows.begin(), rows.end(), order);
+    for (const TagRow &row : qAsConst(rows))
+        m_sortKeyOfId.insert(row.id, sortKey(row));
+    TagRows merged;
+    merged.reserve(m_rows.size() + rows.size());
+    std::merge(m_rows.begin(), m_rows.end(), rows.begin(), rows.end(), std::back_inserter(merged),
+               order);
+    m_rows.swap(merged);
 }
 
 void MySqlTableModelResult::removeRowsById(const TagRowIds &ids)

@@ -41,6 +41,7 @@ private:
     TagRows latestOfEachId(const TagRows &rows) const;
     void moveRow(const TagRow &row);
     void mergeRows(TagRows rows);
+    void mergeIntoRows(TagRows &rows);
     void removeAt(int row);
     void rebuildKeys();
     void changeLayout(const std::function<void()> &change);
