@@ -136,6 +136,7 @@ int MySqlTableModelResult::placeFor(const QString &key, qint64 id) const
 void MySqlTableModelResult::applyRows(const TagRows &rows)
 {
     TagRows moving;
+    QVector<int> changed;
     for (const TagRow &row : latestOfEachId(rows)) {
         const int held = rowOfId(row.id);
         if (held < 0 || m_sortKeyOfId.value(row.id) != sortKey(row)) {
@@ -143,14 +144,28 @@ void MySqlTableModelResult::applyRows(const TagRows &rows)
             continue;
         }
         m_rows[held] = row;
-        emit dataChanged(index(held, 0), index(held, kTagsColumnCount - 1));
+        changed << held;
     }
+    reportChanged(changed);
     if (moving.size() > kRowByRowLimit) {
         mergeRows(std::move(moving));
         return;
     }
     for (const TagRow &row : qAsConst(moving))
         moveRow(row);
+}
+
+// Many changed rows are reported as one span: a view handles every signal on
+// its own.
+void MySqlTableModelResult::reportChanged(const QVector<int> &rows)
+{
+    if (rows.size() <= kRowByRowLimit) {
+        for (const int row : rows)
+            emit dataChanged(index(row, 0), index(row, kTagsColumnCount - 1));
+        return;
+    }
+    const auto span = std::minmax_element(rows.begin(), rows.end());
+    emit dataChanged(index(*span.first, 0), index(*span.second, kTagsColumnCount - 1));
 }
 
 // A batch may hold several versions of a row: the last one counts.

@@ -39,6 +39,7 @@ private:
     bool inOrder(const TagRow &a, const TagRow &b) const;
     int placeFor(const QString &key, qint64 id) const;
     TagRows latestOfEachId(const TagRows &rows) const;
+    void reportChanged(const QVector<int> &rows);
     void moveRow(const TagRow &row);
     void mergeRows(TagRows rows);
     void mergeIntoRows(TagRows &rows);
