@@ -1,10 +1,11 @@
 #include "internal_functions.h"
 
+#include "addressspace.h"
+#include "gatewaylog.h"
 #include "quabasedatavariable.h"
-#include "quafolderobject.h"
-#include "quaproperty.h"
 #include "quaserver.h"
 #include "quasession.h"
+#include "rowqueue.h"
 #include "tagstore.h"
 #include "tagvalue.h"
 
@@ -19,14 +20,10 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPalette>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QTextStream>
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 
 // Every log line of the core names this file, the calling line and the calling
 // function's signature.
@@ -37,12 +34,6 @@
 
 namespace
 {
-
-// The log pane keeps this many lines and about this many characters; older
-// lines are dropped so a gateway that logs every tag change cannot exhaust
-// memory.
-constexpr int kLogPaneMaxLines = 50000;
-constexpr int kLogPaneMaxCharacters = 4 * 1024 * 1024;
 
 // How long the end of the program waits for the tag store to close: it writes
 // for at most three seconds, and a statement under way may take a little
@@ -59,68 +50,6 @@ const char kMessageBoxStyle[] =
     "QPushButton:checked {background-color: rgb(80, 255, 80);}      QPushButton:disabled "
     "{background-color: rgb(120, 160, 120);}";
 
-QString padded(int value, int width)
-{
-    return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
-}
-
-// The local time of a log line. The offset from UTC is looked up once a minute:
-// looking it up for every line cost more than the rest of the line.
-QDateTime localNow()
-{
-    constexpr qint64 kOffsetCheckMs = 60000;
-    static bool offsetKnown = false;
-    static qint64 offsetCheckedMs = 0;
-    static int offsetSeconds = 0;
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
-    if (!offsetKnown || nowMs - offsetCheckedMs >= kOffsetCheckMs || nowMs < offsetCheckedMs) {
-        offsetSeconds = QDateTime::fromMSecsSinceEpoch(nowMs).offsetFromUtc();
-        offsetCheckedMs = nowMs;
-        offsetKnown = true;
-    }
-    return QDateTime::fromMSecsSinceEpoch(nowMs, Qt::OffsetFromUTC, offsetSeconds);
-}
-
-QString logTimestamp(const QDateTime &now)
-{
-    const QDate date = now.date();
-    const QTime time = now.time();
-    const QString dateText =
-        QStringLiteral("%1-%2-%3")
-            .arg(padded(date.year(), 4), padded(date.month(), 2), padded(date.day(), 2));
-    const QString timeText = QStringLiteral("%1:%2:%3.%4")
-                                 .arg(padded(time.hour(), 2), padded(time.minute(), 2),
-                                      padded(time.second(), 2), padded(time.msec(), 3));
-    return dateText + QLatin1Char(' ') + timeText;
-}
-
-bool sinkEnabled(const QJsonObject &settings, const char *sink)
-{
-    return settings[QLatin1String(sink)].toObject()[QLatin1String("OutputEnable")].toBool();
-}
-
-void writeConsoleLine(const QString &level, const QString &shortLine, const QString &longLine)
-{
-    const QMessageLogger logger;
-    if (level == QLatin1String("debug"))
-        logger.debug() << shortLine;
-    else if (level == QLatin1String("info"))
-        logger.info() << shortLine;
-    else if (level == QLatin1String("warning"))
-        logger.warning() << longLine;
-    else if (level == QLatin1String("critical"))
-        logger.critical() << longLine;
-}
-
-QColor paneColour(const QString &level)
-{
-    if (level == QLatin1String("warning"))
-        return Qt::darkBlue;
-    if (level == QLatin1String("critical"))
-        return Qt::red;
-    return Qt::black;
-}
-
 QString fillTagsStatement(int count)
 {
     QStringList rows;
@@ -135,7 +64,7 @@ QString fillTagsStatement(int count)
     return statement;
 }
 
-// The address-space build reports under the function that runs it.
+// The server start reports under the function that runs it.
 const QString kInitOpcFunction = QStringLiteral("void cInternalFunctions::InitOPC()");
 
 // JSON numbers are doubles: a port number is a whole one in 1-65535.
@@ -154,39 +83,6 @@ QString settingText(const QJsonValue &value)
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-// A JSON number is taken as a double (Qt 5.15 would give integral numbers as
-// qlonglong), so a property's data type does not depend on how its number
-// happens to be written.
-QVariant valueOf(const QJsonValue &value)
-{
-    return value.isDouble() ? QVariant(value.toDouble()) : value.toVariant();
-}
-
-bool hasKeys(const QJsonObject &entry, std::initializer_list<const char *> keys)
-{
-    return std::all_of(keys.begin(), keys.end(),
-                       [&entry](const char *key) { return entry.contains(QLatin1String(key)); });
-}
-
-// Folders and properties name a numeric identifier in namespace 0.
-QUaNodeId numericNodeId(const QJsonValue &number)
-{
-    return QUaNodeId(QStringLiteral("i=") + QString::number(number.toInt()));
-}
-
-// Tags name a string identifier in namespace 0.
-QUaNodeId tagNodeId(const QJsonObject &tag)
-{
-    return QUaNodeId(QStringLiteral("ns=0;s=") + tag[QLatin1String("NodeId")].toString());
-}
-
-// The object layer makes no node whose browse name its parent has already or
-// whose node id is in use.
-QString notCreatedText(const char *kind, const QString &name, const QUaNodeId &nodeId)
-{
-    return QStringLiteral("ERROR Not created: %1= %2, NodeId= %3")
-        .arg(QLatin1String(kind), name, nodeId.toString());
-}
 
 // The packaged stack reports trace and debug records as well (two per idle
 // iteration, several per network read); the console keeps to information and
@@ -226,12 +122,11 @@ bool isWritableFlag(const QString &type)
 
 } // namespace
 
-cInternalFunctions::cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded,
+cInternalFunctions::cInternalFunctions(LogModel *logModel, bool *configLoaded,
                                        const GatewayPaths &paths)
-    : QObject(nullptr), m_logPane(logPane), m_paths(paths)
+    : QObject(nullptr), m_paths(paths), m_log(std::make_unique<GatewayLog>(m_settings, logModel))
 {
-    if (m_logPane)
-        m_logPane->setMaximumBlockCount(kLogPaneMaxLines);
+    setUpRowQueue();
     const bool settingsLoaded = loadJsonFile(QStringLiteral("settings.json"), m_settings);
     const bool sqlLoaded = loadJsonFile(QStringLiteral("sql.json"), m_sqlConfig);
     const bool tagsLoaded = loadJsonFile(QStringLiteral("tags.json"), m_tagConfig);
@@ -245,13 +140,11 @@ void cInternalFunctions::InitOPC()
     applyServerIdentity();
     applySecurity();
     printServerEvents();
-    addFolders();
-    if (m_folderMain)
-        addProperties();
-    // Without the tags' object the file's tags have nowhere to go; the folder's
-    // failure is in the log already.
-    if (m_folderSub && m_tagConfig[QLatin1String("PreloadTags")].toBool())
-        addFileTags();
+    m_addressSpace = new AddressSpace(m_opcServer, *m_log, this);
+    connect(m_addressSpace, &AddressSpace::tagChanged, this,
+            &cInternalFunctions::slot_OPCUA_Tag_changed);
+    m_addressSpace->build(m_tagConfig,
+                          [this](const QJsonObject &tag) { return formatToType(tag); });
     startServing();
 }
 
@@ -363,178 +256,9 @@ void cInternalFunctions::printServerEvents()
         Qt::DirectConnection);
 }
 
-void cInternalFunctions::addFolders()
-{
-    const QJsonObject main = m_tagConfig[QLatin1String("FolderMain")].toObject();
-    const QString mainName = main[QLatin1String("FolderName")].toString();
-    const QUaNodeId mainId = numericNodeId(main[QLatin1String("NodeId")]);
-    m_folderMain =
-        m_opcServer->objectsFolder()->addFolderObject(QUaQualifiedName(mainName), mainId);
-    if (!m_folderMain) {
-        CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("FOLDER", mainName, mainId));
-        return;
-    }
-    const QJsonObject sub = m_tagConfig[QLatin1String("FolderSub")].toObject();
-    const QString subName = sub[QLatin1String("FolderName")].toString();
-    const QUaNodeId subId = numericNodeId(sub[QLatin1String("NodeId")]);
-    m_folderSub = m_folderMain->addBaseObject(QUaQualifiedName(subName), subId);
-    if (!m_folderSub)
-        CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("FOLDER", subName, subId));
-}
-
-// Constant values for clients to read; the gateway never listens to them.
-void cInternalFunctions::addProperties()
-{
-    for (const QJsonValue &entry : m_tagConfig[QLatin1String("Properties")].toArray()) {
-        const QJsonObject property = entry.toObject();
-        const QString name = property[QLatin1String("PropName")].toString();
-        if (!hasKeys(property, {"PropName", "Value", "NodeId"})) {
-            CORE_LOG_AS(kInitOpcFunction, "critical",
-                        QStringLiteral("ERROR Added: PROPERTY= ") + name);
-            continue;
-        }
-        const QUaNodeId nodeId = numericNodeId(property[QLatin1String("NodeId")]);
-        m_currentProperty = m_folderMain->addProperty(QUaQualifiedName(name), nodeId);
-        if (!m_currentProperty) {
-            CORE_LOG_AS(kInitOpcFunction, "critical", notCreatedText("PROPERTY", name, nodeId));
-            continue;
-        }
-        m_currentProperty->setWriteAccess(false);
-        m_currentProperty->setValue(valueOf(property[QLatin1String("Value")]));
-        m_currentProperty->setValueRank(-1);
-        CORE_LOG_AS(kInitOpcFunction, "info",
-                    QStringLiteral("Added: PROPERTY= ") + m_currentProperty->browseName().name());
-    }
-}
-
-void cInternalFunctions::addFileTags()
-{
-    for (const QJsonValue &entry : m_tagConfig[QLatin1String("Tags")].toArray()) {
-        const QJsonObject tag = entry.toObject();
-        const QString name = tag[QLatin1String("TagName")].toString();
-        if (!hasKeys(tag, {"TagName", "Format", "Value", "NodeId", "WriteAccess"})) {
-            CORE_LOG_AS(kInitOpcFunction, "critical",
-                        QStringLiteral("ERROR Added: TagName= ") + name);
-            continue;
-        }
-        const int type = formatToType(tag);
-        if (type == QMetaType::UnknownType) {
-            CORE_LOG_AS(kInitOpcFunction, "critical",
-                        QStringLiteral("ERROR Conversion Type for TAG: ") + name);
-            continue;
-        }
-        if (QUaBaseDataVariable *variable =
-                addTagVariable(tag, type, valueOf(tag[QLatin1String("Value")])))
-            CORE_LOG_AS(kInitOpcFunction, "info",
-                        QStringLiteral("Added FILE TAG: ") + variable->browseName().name());
-        else
-            CORE_LOG_AS(kInitOpcFunction, "critical",
-                        notCreatedText("TagName", name, tagNodeId(tag)));
-    }
-}
-
-// Creates a tag's variable under the tags' object, sets it up from the record
-// and lists it; null when the node could not be made. Without a valid value
-// the variable waits for one with a Bad status. The change signal is
-// connected last, so the initial writes reach no slot.
-QUaBaseDataVariable *cInternalFunctions::addTagVariable(const QJsonObject &tag, int type,
-                                                        const QVariant &value)
-{
-    if (!m_folderSub)
-        return nullptr;
-    m_currentTag = m_folderSub->addBaseDataVariable(
-        QUaQualifiedName(tag[QLatin1String("TagName")].toString()), tagNodeId(tag));
-    QUaBaseDataVariable *variable = m_currentTag;
-    if (!variable)
-        return nullptr;
-    variable->setWriteAccess(tag[QLatin1String("WriteAccess")].toBool());
-    variable->setDataType(QMetaType::Type(type));
-    if (value.isValid())
-        variable->setValue(value);
-    else
-        variable->setStatusCode(QUaStatusCode(UA_STATUSCODE_BADWAITINGFORINITIALDATA));
-    variable->setDescription(QUaLocalizedText(tag[QLatin1String("Description")].toString()));
-    variable->setValueRank(-1);
-    // The tag comes with its change: asking Qt for the sender would walk every
-    // connection to the core, two per tag.
-    connect(variable, &QUaBaseDataVariable::valueChanged, this,
-            [this, variable](const QVariant &value, const bool &networkChange) {
-                slot_OPCUA_Tag_changed(variable, value, networkChange);
-            });
-    listTag(variable);
-    return variable;
-}
-
 int cInternalFunctions::formatToType(const QJsonObject &tag)
 {
     return tagFormatType(tag[QLatin1String("Format")].toString());
-}
-
-bool cInternalFunctions::findTagValue(QString name, QVariant &value)
-{
-    QUaBaseDataVariable *variable = findTag(name);
-    if (!variable)
-        return false;
-    value = variable->value();
-    return true;
-}
-
-// The first listed tag whose browse name has this name part, now the current
-// tag; null when there is none. Deleted tags met on the way leave the lists.
-QUaBaseDataVariable *cInternalFunctions::findTag(const QString &name)
-{
-    forgetDestroyedTags();
-    const auto named = m_tagsByName.constFind(name);
-    if (named == m_tagsByName.constEnd())
-        return nullptr;
-    const QList<QPointer<QUaBaseDataVariable>> candidates = named.value();
-    for (const QPointer<QUaBaseDataVariable> &variable : candidates) {
-        if (isDeletedTag(variable)) {
-            forgetTag(name, variable);
-            continue;
-        }
-        m_currentTag = variable;
-        return variable;
-    }
-    return nullptr;
-}
-
-void cInternalFunctions::listTag(QUaBaseDataVariable *variable)
-{
-    m_tags.append(variable);
-    m_tagsByName[variable->browseName().name()].append(variable);
-    connect(variable, &QObject::destroyed, this, [this] { m_tagsDestroyed = true; });
-}
-
-// The stack deletes a node at once and its object a little later: a tag whose
-// node is gone from the address space counts as deleted already.
-bool cInternalFunctions::isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const
-{
-    return !tag || m_opcServer->nodeById(tag->nodeId()) != tag;
-}
-
-// Only deletions pay for the walk through m_tags.
-void cInternalFunctions::forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag)
-{
-    m_tags.removeOne(tag);
-    QList<QPointer<QUaBaseDataVariable>> &named = m_tagsByName[name];
-    named.removeOne(tag);
-    if (named.isEmpty())
-        m_tagsByName.remove(name);
-}
-
-// One sweep for every tag object that went since the last lookup.
-void cInternalFunctions::forgetDestroyedTags()
-{
-    if (!m_tagsDestroyed)
-        return;
-    m_tagsDestroyed = false;
-    const auto isNull = [](const QPointer<QUaBaseDataVariable> &tag) { return tag.isNull(); };
-    m_tags.erase(std::remove_if(m_tags.begin(), m_tags.end(), isNull), m_tags.end());
-    for (auto named = m_tagsByName.begin(); named != m_tagsByName.end();) {
-        named->erase(std::remove_if(named->begin(), named->end(), isNull), named->end());
-        named = named->isEmpty() ? m_tagsByName.erase(named) : std::next(named);
-    }
 }
 
 // A row's text becomes the tag's value only when it is exactly a value of the
@@ -566,11 +290,23 @@ bool cInternalFunctions::createNewTag(const QJsonObject &tag)
                      .arg(name, loggedValue(text.toString()), format));
     if (known)
         return value.isValid() && updateTagIfChanged(name, value, format);
-    if (QUaBaseDataVariable *variable = addTagVariable(tag, type, value))
-        CORE_LOG("info", QStringLiteral("Added SQL TAG: ") + variable->browseName().name());
-    else
-        CORE_LOG("critical", notCreatedText("TagName", name, tagNodeId(tag)));
+    if (m_addressSpace)
+        m_addressSpace->addSqlTag(tag, type, value);
     return false;
+}
+
+bool cInternalFunctions::findTagValue(QString name, QVariant &value)
+{
+    QUaBaseDataVariable *variable = findTag(name);
+    if (!variable)
+        return false;
+    value = variable->value();
+    return true;
+}
+
+QUaBaseDataVariable *cInternalFunctions::findTag(const QString &name)
+{
+    return m_addressSpace ? m_addressSpace->findTag(name) : nullptr;
 }
 
 // True only when the tag's value was written (or its Format was unknown).
@@ -632,6 +368,8 @@ void cInternalFunctions::slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const 
     if (!m_ready)
         return;
     const QString name = tag->browseName().name();
+    if (networkChange)
+        m_rowQueue->clientWrote(name);
     CORE_LOG("debug", QStringLiteral("OPC Changed: TagName= ") + name +
                           QStringLiteral(", Value= ") + loggedValue(value.toString()) +
                           QStringLiteral(", networkChange=") + QString::number(networkChange));
@@ -649,8 +387,7 @@ void cInternalFunctions::writeTagToSql(QString name, const QVariant &value,
 
 void cInternalFunctions::slot_SQL_valuesStored(const StoredValues &values)
 {
-    m_storedQueue += values;
-    workInSlices();
+    m_rowQueue->addStored(values);
 }
 
 void cInternalFunctions::logStoredValue(const StoredValue &stored)
@@ -702,8 +439,6 @@ void cInternalFunctions::startStore()
     connect(m_store, &TagStore::valueRefused, this, &cInternalFunctions::slot_SQL_valueRefused);
     connect(this, &cInternalFunctions::cellEditToStore, m_store, &TagStore::editCell);
     connect(this, &cInternalFunctions::statementToStore, m_store, &TagStore::runDeveloperStatement);
-    m_rowTimer.setInterval(0);
-    connect(&m_rowTimer, &QTimer::timeout, this, &cInternalFunctions::loadQueuedRows);
     m_storeThread->setObjectName(QStringLiteral("tag store"));
     m_storeThread->start();
     QMetaObject::invokeMethod(m_store, &TagStore::start, Qt::QueuedConnection);
@@ -753,52 +488,19 @@ void cInternalFunctions::editCell(qint64 id, int column, const QString &text)
 
 void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows)
 {
-    m_rowQueue += rows;
-    workInSlices();
+    m_rowQueue->addRows(rows);
 }
 
-void cInternalFunctions::workInSlices()
+// A long load reports its progress.
+void cInternalFunctions::setUpRowQueue()
 {
-    if (m_rowTimer.isActive())
-        return;
-    m_sinceProgress.start();
-    m_rowTimer.start();
-}
-
-// Logs stored values and turns queued rows into tags for a few milliseconds at
-// a time, so the window and the clients are served between slices; a long load
-// reports its progress.
-void cInternalFunctions::loadQueuedRows()
-{
-    constexpr int kSliceMs = 8;
-    constexpr int kProgressIntervalMs = 1000;
-    QElapsedTimer slice;
-    slice.start();
-    // Rows change what clients see: they get at least half of every slice.
-    const int rowsMs = m_storedNext < m_storedQueue.size() ? kSliceMs / 2 : kSliceMs;
-    while (m_rowQueueNext < m_rowQueue.size() && !slice.hasExpired(rowsMs))
-        loadTagRow(m_rowQueue.at(m_rowQueueNext++));
-    while (m_storedNext < m_storedQueue.size() && !slice.hasExpired(kSliceMs))
-        logStoredValue(m_storedQueue.at(m_storedNext++));
-    if (m_storedNext == m_storedQueue.size()) {
-        m_storedQueue.clear();
-        m_storedNext = 0;
-    }
-    if (!m_storedQueue.isEmpty())
-        return;
-    if (m_rowQueueNext < m_rowQueue.size()) {
-        if (m_sinceProgress.hasExpired(kProgressIntervalMs)) {
-            m_sinceProgress.restart();
-            CORE_LOG("info", QStringLiteral("Loading SQL tags: %1 of %2 rows")
-                                 .arg(m_rowQueueNext)
-                                 .arg(m_rowQueue.size()));
-        }
-        return;
-    }
-    m_rowTimer.stop();
-    m_rowQueue.clear();
-    m_rowQueueNext = 0;
-    emit sql_updated();
+    m_rowQueue = new RowQueue([this](const TagRow &row) { loadTagRow(row); },
+                              [this](const StoredValue &stored) { logStoredValue(stored); }, this);
+    connect(m_rowQueue, &RowQueue::progress, this, [this](int done, int total) {
+        CORE_LOG_AS(QStringLiteral("void cInternalFunctions::loadQueuedRows()"), "info",
+                    QStringLiteral("Loading SQL tags: %1 of %2 rows").arg(done).arg(total));
+    });
+    connect(m_rowQueue, &RowQueue::drained, this, &cInternalFunctions::sql_updated);
 }
 
 // A row's record: every field its cell's text, the key as node id too, the
@@ -873,34 +575,7 @@ bool cInternalFunctions::parseJson(const QString &text, QJsonObject &target)
 void cInternalFunctions::writeLog(const QString &file, int line, const QString &function,
                                   const QString &level, const QString &message)
 {
-    const QString shortLine = logTimestamp(localNow()) + QStringLiteral(" > ") + message;
-    if (sinkEnabled(m_settings, "Console")) {
-        const QString longLine = shortLine + QStringLiteral(" (") + file + QStringLiteral(", ") +
-                                 QString::number(line) + QStringLiteral(", ") + function +
-                                 QLatin1Char(')');
-        writeConsoleLine(level, shortLine, longLine);
-    }
-    if (!m_logPane || !sinkEnabled(m_settings, "Window"))
-        return;
-    QTextCharFormat format = m_logPane->currentCharFormat();
-    format.setForeground(QBrush(paneColour(level)));
-    if (level == QLatin1String("debug"))
-        return;
-    m_logPane->setCurrentCharFormat(format);
-    m_logPane->appendPlainText(QLatin1Char('[') + level + QStringLiteral("] ") + shortLine);
-    trimLogPane();
-}
-
-// A quarter of the lines go at once, so trimming stays rare.
-void cInternalFunctions::trimLogPane()
-{
-    QTextDocument *document = m_logPane->document();
-    if (document->characterCount() <= kLogPaneMaxCharacters)
-        return;
-    QTextCursor oldest(document);
-    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                        std::max(1, document->blockCount() / 4));
-    oldest.removeSelectedText();
+    m_log->write(file, line, function, level, message);
 }
 
 int cInternalFunctions::showMessageBox(const QString &title, const QString &informativeText)

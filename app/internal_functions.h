@@ -5,24 +5,21 @@
 #include "tagrow.h"
 #include "tagstore.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QThread>
-#include <QTimer>
 #include <QVariant>
 #include <memory>
 
-class QPlainTextEdit;
+class LogModel;
 class QUaServer;
-class QUaFolderObject;
-class QUaBaseObject;
 class QUaBaseDataVariable;
-class QUaProperty;
+class AddressSpace;
+class GatewayLog;
+class RowQueue;
 
 // The gateway core: loads the configuration, builds the OPC UA address space,
 // opens the database and moves tag values between the two.
@@ -31,8 +28,9 @@ class cInternalFunctions : public QObject
     Q_OBJECT
 
 public:
-    // The settings are read from the paths' settings folder, the data kept in its data folder.
-    cInternalFunctions(QPlainTextEdit *logPane, bool *configLoaded,
+    // Window lines go to logModel when there is one. The settings are read from
+    // the paths' settings folder, the data kept in its data folder.
+    cInternalFunctions(LogModel *logModel, bool *configLoaded,
                        const GatewayPaths &paths = GatewayPaths::besideExecutable());
     // Closes the database and stops the OPC UA server, telling its clients.
     ~cInternalFunctions() override;
@@ -77,16 +75,8 @@ public:
     QJsonObject m_tagConfig;
     QUaServer *m_opcServer = nullptr; // owned: stopped and deleted with the core
     bool m_ready = false;
-    // The nodes belong to the address space, and any client may delete them
-    // (their objects go with them): the core only watches them.
-    QPointer<QUaFolderObject> m_folderMain;
-    QPointer<QUaBaseObject> m_folderSub;
-    QPointer<QUaBaseDataVariable> m_currentTag;
-    QPointer<QUaProperty> m_currentProperty;
-    // In creation order, file tags first; a tag whose node was deleted leaves
-    // the list at the next lookup of its name, or once its object is gone.
-    QList<QPointer<QUaBaseDataVariable>> m_tags;
-    QPlainTextEdit *m_logPane = nullptr;
+    // The folders and tags; made by InitOPC, owned by the core.
+    AddressSpace *m_addressSpace = nullptr;
     const GatewayPaths m_paths;
 
 signals:
@@ -96,21 +86,12 @@ signals:
     void statementToStore(const QString &statement);
 
 private:
-    // m_tags by browse name, each name's tags in creation order, so the first
-    // live one is the first match of a scan of m_tags.
-    QHash<QString, QList<QPointer<QUaBaseDataVariable>>> m_tagsByName;
-    // Set when a tag's object went: null entries are swept at the next lookup.
-    bool m_tagsDestroyed = false;
-    // The store and its thread; rows and stored values it reported wait here
-    // and are handled a slice at a time, so large loads never stall the window.
+    std::unique_ptr<GatewayLog> m_log;
+    // The store and its thread; the rows and stored values it reports wait in
+    // m_rowQueue.
     TagStore *m_store = nullptr;
     std::unique_ptr<QThread> m_storeThread;
-    TagRows m_rowQueue;
-    int m_rowQueueNext = 0;
-    StoredValues m_storedQueue;
-    int m_storedNext = 0;
-    QTimer m_rowTimer;
-    QElapsedTimer m_sinceProgress;
+    RowQueue *m_rowQueue = nullptr; // a child
 
 private slots:
     void slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const QVariant &value,
@@ -126,23 +107,13 @@ private:
     void addUser();
     void startServing();
     void printServerEvents();
-    void addFolders();
-    void addProperties();
-    void addFileTags();
-    QUaBaseDataVariable *addTagVariable(const QJsonObject &tag, int type, const QVariant &value);
     bool writeTagValue(const QString &name, const QVariant &value, const QString &format);
     QUaBaseDataVariable *findTag(const QString &name);
-    void listTag(QUaBaseDataVariable *variable);
-    bool isDeletedTag(const QPointer<QUaBaseDataVariable> &tag) const;
-    void forgetTag(const QString &name, const QPointer<QUaBaseDataVariable> &tag);
-    void forgetDestroyedTags();
 
-    void trimLogPane();
     void startStore();
     void stopStore();
     void runDeveloperStatement(const QString &statement);
-    void workInSlices();
-    void loadQueuedRows();
+    void setUpRowQueue();
     void logStoredValue(const StoredValue &stored);
 };
 

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "internal_functions.h"
+#include "logmodel.h"
 #include "mysqltablemodelresult.h"
 #include "tagstore.h"
 #include "ui_mainwindow.h"
@@ -10,6 +11,8 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QListView>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 
@@ -50,6 +53,7 @@ MainWindow::MainWindow(QWidget *parent, const GatewayPaths &paths)
 {
     ui->setupUi(this);
     setFixedSize(width(), height());
+    setUpLogView();
     setUpFonts();
     ui->frEdit->setVisible(false);
     ui->lblLogo->setPixmap(QPixmap(QStringLiteral(":resource/images/logo_vh_red.png")));
@@ -57,7 +61,7 @@ MainWindow::MainWindow(QWidget *parent, const GatewayPaths &paths)
     ui->frDebug_SQL->setHidden(true);
 
     bool configLoaded = false;
-    m_core = new cInternalFunctions(ui->plainTextEdit, &configLoaded, paths);
+    m_core = new cInternalFunctions(m_logModel, &configLoaded, paths);
     paths.log(*m_core);
     if (configLoaded)
         startGateway();
@@ -71,6 +75,27 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+// Every line is one row of the same height, so the view lays out only the
+// lines it shows; it follows new lines only while its last line is in sight.
+void MainWindow::setUpLogView()
+{
+    m_logModel = new LogModel(LogModel::kDefaultCapacity, this);
+    QListView *view = ui->logView;
+    view->setModel(m_logModel);
+    view->setUniformItemSizes(true);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(m_logModel, &LogModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar *bar = ui->logView->verticalScrollBar();
+        m_logAtEnd = bar->value() == bar->maximum();
+    });
+    connect(m_logModel, &LogModel::rowsInserted, this, [this] {
+        if (m_logAtEnd)
+            ui->logView->scrollToBottom();
+    });
+}
+
 void MainWindow::setUpFonts()
 {
     QFont font(resourceFontFamily());
@@ -81,7 +106,7 @@ void MainWindow::setUpFonts()
 
     font.setPointSize(10);
     font.setWeight(50);
-    ui->plainTextEdit->setFont(font);
+    ui->logView->setFont(font);
     ui->lblText_1->setFont(font);
     ui->lblText_2->setFont(font);
     ui->lblText_1->setText(QStringLiteral("Просмотр SQL таблицы:"));
@@ -223,7 +248,7 @@ void MainWindow::on_pushButton_2_clicked()
 
 void MainWindow::on_btnClean_clicked()
 {
-    ui->plainTextEdit->clear();
+    m_logModel->clear();
 }
 
 // The edit goes to the row the frame was opened on, through the store like a

@@ -11,6 +11,7 @@
 class QClipboard;
 class QTableView;
 class cInternalFunctions;
+class LogModel;
 class MySqlTableModelResult;
 
 QT_BEGIN_NAMESPACE
@@ -45,6 +46,7 @@ private slots:
     void slot_SQL_cellEditRefused(qint64 id, const QString &error);
 
 private:
+    void setUpLogView();
     void setUpFonts();
     void setUpLinkLabel(const QFont &font);
     void startGateway();
@@ -54,6 +56,9 @@ private:
     void refuseEdit(const QString &reason);
 
     Ui::MainWindow *ui;
+    LogModel *m_logModel = nullptr; // a child; outlives the core, which writes to it
+    // Whether the log view showed its last line before new lines came.
+    bool m_logAtEnd = true;
     cInternalFunctions *m_core = nullptr;
     QTableView *m_view = nullptr;
     MySqlTableModelResult *m_model = nullptr;

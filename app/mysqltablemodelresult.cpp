@@ -3,6 +3,7 @@
 #include <QBrush>
 #include <QSet>
 #include <algorithm>
+#include <iterator>
 
 namespace
 {
@@ -10,8 +11,8 @@ namespace
 const char *const kHeaders[kTagsColumnCount] = {"id",   "number",      "key",   "value",
                                                 "type", "description", "format"};
 
-// Batches with more new or removed rows than this are merged into the rows
-// and the view is reset once, instead of moving the rows after each one.
+// Batches that move, add or remove more rows than this are merged into the
+// rows in one pass, instead of shifting the rows after each one.
 constexpr int kRowByRowLimit = 8;
 
 } // namespace
@@ -48,29 +49,63 @@ QVariant MySqlTableModelResult::headerData(int section, Qt::Orientation orientat
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-// Ids compare as numbers, every other column as text; equal cells keep the
-// rows in the order of their ids.
+// The id column orders by the id alone; any other by its text, then the id.
+QString MySqlTableModelResult::sortKey(const TagRow &row) const
+{
+    return m_sortColumn == kIdColumn ? QString() : row.cell(m_sortColumn);
+}
+
+// Equal keys keep the rows in the order of their ids.
+bool MySqlTableModelResult::before(const QString &keyA, qint64 idA, const QString &keyB,
+                                   qint64 idB) const
+{
+    int order = keyA.compare(keyB);
+    if (order == 0)
+        order = idA < idB ? -1 : (idA > idB ? 1 : 0);
+    return m_sortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+}
+
 bool MySqlTableModelResult::inOrder(const TagRow &a, const TagRow &b) const
 {
-    int order = 0;
-    if (m_sortColumn != kIdColumn)
-        order = a.cell(m_sortColumn).compare(b.cell(m_sortColumn));
-    if (order == 0)
-        order = a.id < b.id ? -1 : (a.id > b.id ? 1 : 0);
-    return m_sortOrder == Qt::AscendingOrder ? order < 0 : order > 0;
+    return before(sortKey(a), a.id, sortKey(b), b.id);
 }
 
 void MySqlTableModelResult::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= kTagsColumnCount)
         return;
+    changeLayout([this, column, order] {
+        m_sortColumn = column;
+        m_sortOrder = order;
+        std::sort(m_rows.begin(), m_rows.end(),
+                  [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); });
+        rebuildKeys();
+    });
+}
+
+// Rows change places as one change of the layout: the view's current cell
+// and selection stay on their rows.
+void MySqlTableModelResult::changeLayout(const std::function<void()> &change)
+{
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    m_sortColumn = column;
-    m_sortOrder = order;
-    std::sort(m_rows.begin(), m_rows.end(),
-              [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); });
-    m_rowOfIdValid = false;
+    const QModelIndexList persistent = persistentIndexList();
+    QVector<qint64> persistentIds;
+    for (const QModelIndex &index : persistent)
+        persistentIds << idOfRow(index.row());
+    change();
+    QModelIndexList moved;
+    for (int i = 0; i < persistent.size(); ++i)
+        moved << index(rowOfId(persistentIds[i]), persistent[i].column());
+    changePersistentIndexList(persistent, moved);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void MySqlTableModelResult::rebuildKeys()
+{
+    m_sortKeyOfId.clear();
+    m_sortKeyOfId.reserve(m_rows.size());
+    for (const TagRow &row : qAsConst(m_rows))
+        m_sortKeyOfId.insert(row.id, sortKey(row));
 }
 
 qint64 MySqlTableModelResult::idOfRow(int row) const
@@ -80,69 +115,125 @@ qint64 MySqlTableModelResult::idOfRow(int row) const
 
 int MySqlTableModelResult::rowOfId(qint64 id) const
 {
-    if (!m_rowOfIdValid) {
-        m_rowOfId.clear();
-        m_rowOfId.reserve(m_rows.size());
-        for (int row = 0; row < m_rows.size(); ++row)
-            m_rowOfId.insert(m_rows.at(row).id, row);
-        m_rowOfIdValid = true;
-    }
-    return m_rowOfId.value(id, -1);
+    const auto key = m_sortKeyOfId.constFind(id);
+    if (key == m_sortKeyOfId.constEnd())
+        return -1;
+    const int place = placeFor(key.value(), id);
+    return place < m_rows.size() && m_rows.at(place).id == id ? place : -1;
 }
 
-int MySqlTableModelResult::placeFor(const TagRow &row) const
+// The first row that does not come before this key and id.
+int MySqlTableModelResult::placeFor(const QString &key, qint64 id) const
 {
-    const auto place =
-        std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                         [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); });
+    const auto place = std::partition_point(m_rows.begin(), m_rows.end(), [&](const TagRow &row) {
+        return before(sortKey(row), row.id, key, id);
+    });
     return int(place - m_rows.begin());
 }
 
+// Rows whose sort key stays are changed in place; the others move, one by
+// one when they are few, else merged in one pass over the rows.
 void MySqlTableModelResult::applyRows(const TagRows &rows)
 {
-    int newRows = 0;
-    for (const TagRow &row : rows)
-        newRows += rowOfId(row.id) < 0 ? 1 : 0;
-    if (newRows > kRowByRowLimit) {
-        resetWith(rows);
+    TagRows moving;
+    QVector<int> changed;
+    for (const TagRow &row : latestOfEachId(rows)) {
+        const int held = rowOfId(row.id);
+        if (held < 0 || m_sortKeyOfId.value(row.id) != sortKey(row)) {
+            moving << row;
+            continue;
+        }
+        m_rows[held] = row;
+        changed << held;
+    }
+    reportChanged(changed);
+    if (moving.size() > kRowByRowLimit) {
+        mergeRows(std::move(moving));
         return;
     }
-    for (const TagRow &row : rows)
-        applyRow(row);
+    for (const TagRow &row : qAsConst(moving))
+        moveRow(row);
 }
 
-// A changed row stays in place unless the cell the view is ordered by changed.
-void MySqlTableModelResult::applyRow(const TagRow &row)
+// Many changed rows are reported as one span: a view handles every signal on
+// its own.
+void MySqlTableModelResult::reportChanged(const QVector<int> &rows)
 {
-    const int held = rowOfId(row.id);
-    if (held >= 0 && m_rows.at(held).cell(m_sortColumn) == row.cell(m_sortColumn)) {
-        m_rows[held] = row;
-        emit dataChanged(index(held, 0), index(held, kTagsColumnCount - 1));
+    if (rows.size() <= kRowByRowLimit) {
+        for (const int row : rows)
+            emit dataChanged(index(row, 0), index(row, kTagsColumnCount - 1));
         return;
     }
+    const auto span = std::minmax_element(rows.begin(), rows.end());
+    emit dataChanged(index(*span.first, 0), index(*span.second, kTagsColumnCount - 1));
+}
+
+// A batch may hold several versions of a row: the last one counts.
+TagRows MySqlTableModelResult::latestOfEachId(const TagRows &rows) const
+{
+    QHash<qint64, int> last;
+    last.reserve(rows.size());
+    for (int i = 0; i < rows.size(); ++i)
+        last.insert(rows.at(i).id, i);
+    if (last.size() == rows.size())
+        return rows;
+    TagRows latest;
+    for (int i = 0; i < rows.size(); ++i)
+        if (last.value(rows.at(i).id) == i)
+            latest << rows.at(i);
+    return latest;
+}
+
+void MySqlTableModelResult::moveRow(const TagRow &row)
+{
+    const int held = rowOfId(row.id);
     if (held >= 0)
         removeAt(held);
-    const int place = placeFor(row);
+    const QString key = sortKey(row);
+    const int place = placeFor(key, row.id);
     beginInsertRows(QModelIndex(), place, place);
     m_rows.insert(place, row);
-    m_rowOfIdValid = false;
+    m_sortKeyOfId.insert(row.id, key);
     endInsertRows();
 }
 
-void MySqlTableModelResult::resetWith(const TagRows &rows)
+// The moving rows leave their places and are merged back sorted: as a change
+// of the layout when all of them were there already, else as a reset, since
+// a layout change cannot add rows.
+void MySqlTableModelResult::mergeRows(TagRows rows)
 {
-    beginResetModel();
-    for (const TagRow &row : rows) {
-        const int held = rowOfId(row.id);
-        if (held >= 0)
-            m_rows[held] = row;
-        else
-            m_rows.append(row);
+    const bool allHeld = std::all_of(rows.begin(), rows.end(), [this](const TagRow &row) {
+        return m_sortKeyOfId.contains(row.id);
+    });
+    if (allHeld) {
+        changeLayout([this, &rows] { mergeIntoRows(rows); });
+        return;
     }
-    std::sort(m_rows.begin(), m_rows.end(),
-              [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); });
-    m_rowOfIdValid = false;
+    beginResetModel();
+    mergeIntoRows(rows);
     endResetModel();
+}
+
+void MySqlTableModelResult::mergeIntoRows(TagRows &rows)
+{
+    QSet<qint64> moving;
+    for (const TagRow &row : qAsConst(rows))
+        if (m_sortKeyOfId.contains(row.id))
+            moving.insert(row.id);
+    if (!moving.isEmpty())
+        m_rows.erase(
+            std::remove_if(m_rows.begin(), m_rows.end(),
+                           [&moving](const TagRow &row) { return moving.contains(row.id); }),
+            m_rows.end());
+    const auto order = [this](const TagRow &a, const TagRow &b) { return inOrder(a, b); };
+    std::sort(rows.begin(), rows.end(), order);
+    for (const TagRow &row : qAsConst(rows))
+        m_sortKeyOfId.insert(row.id, sortKey(row));
+    TagRows merged;
+    merged.reserve(m_rows.size() + rows.size());
+    std::merge(m_rows.begin(), m_rows.end(), rows.begin(), rows.end(), std::back_inserter(merged),
+               order);
+    m_rows.swap(merged);
 }
 
 void MySqlTableModelResult::removeRowsById(const TagRowIds &ids)
@@ -160,14 +251,15 @@ void MySqlTableModelResult::removeRowsById(const TagRowIds &ids)
     m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(),
                                 [&gone](const TagRow &row) { return gone.contains(row.id); }),
                  m_rows.end());
-    m_rowOfIdValid = false;
+    for (const qint64 id : gone)
+        m_sortKeyOfId.remove(id);
     endResetModel();
 }
 
 void MySqlTableModelResult::removeAt(int row)
 {
     beginRemoveRows(QModelIndex(), row, row);
+    m_sortKeyOfId.remove(m_rows.at(row).id);
     m_rows.remove(row);
-    m_rowOfIdValid = false;
     endRemoveRows();
 }

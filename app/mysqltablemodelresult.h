@@ -5,6 +5,8 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QString>
+#include <functional>
 
 // The window's model of the tags table: the rows the tag store reports, kept
 // in the order the view asked for and refreshed row by row, with every cell
@@ -32,18 +34,25 @@ public slots:
     void removeRowsById(const TagRowIds &ids);
 
 private:
+    QString sortKey(const TagRow &row) const;
+    bool before(const QString &keyA, qint64 idA, const QString &keyB, qint64 idB) const;
     bool inOrder(const TagRow &a, const TagRow &b) const;
-    int placeFor(const TagRow &row) const;
-    void applyRow(const TagRow &row);
-    void resetWith(const TagRows &rows);
+    int placeFor(const QString &key, qint64 id) const;
+    TagRows latestOfEachId(const TagRows &rows) const;
+    void reportChanged(const QVector<int> &rows);
+    void moveRow(const TagRow &row);
+    void mergeRows(TagRows rows);
+    void mergeIntoRows(TagRows &rows);
     void removeAt(int row);
+    void rebuildKeys();
+    void changeLayout(const std::function<void()> &change);
 
     TagRows m_rows;
     int m_sortColumn = kIdColumn;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    // Rebuilt after rows came or went; changed rows keep their places.
-    mutable QHash<qint64, int> m_rowOfId;
-    mutable bool m_rowOfIdValid = false;
+    // The sort key of every row by id: with it a row is found by binary search,
+    // and rows that come or go change no other row's entry.
+    QHash<qint64, QString> m_sortKeyOfId;
 };
 
 #endif // MYSQLTABLEMODELRESULT_H

@@ -34,6 +34,9 @@ struct TagRow {
     bool operator!=(const TagRow &other) const { return !(*this == other); }
 };
 
+// Its members are all relocatable, so vectors of rows move them as bytes.
+Q_DECLARE_TYPEINFO(TagRow, Q_MOVABLE_TYPE);
+
 using TagRows = QVector<TagRow>;
 using TagRowIds = QVector<qint64>;
 

@@ -3,6 +3,8 @@
 #   bench_iteration  the OPC UA server's share of the GUI thread (idle CPU, stalls)
 #   bench_sessions   resident memory after 100 and 2 400 client sessions, object
 #                    layer beside a bare stack server
+#   bench_memory     heap bytes per tag: the stack's node, the object layer, the
+#                    store's and the window's rows, the log
 #   bench_sync       the gateway's two-way sync with PostgreSQL, each figure beside
 #                    the bare stack server and bare SQL figures it builds on, at
 #                    1 000, 10 000 and 100 000 rows
@@ -39,7 +41,7 @@ build=${BENCH_BUILD_DIR:-$root/build}
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # bench_sync depends on the gateway executable, so this builds it too.
-cmake --build "$build" -j"$(nproc)" --target bench_iteration bench_sessions bench_sync
+cmake --build "$build" -j"$(nproc)" --target bench_iteration bench_sessions bench_memory bench_sync
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | xargs)," \
   "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), $(uname -sr)"
@@ -50,6 +52,8 @@ phase_seconds=5
 "$build/bench/bench_iteration" "$phase_seconds"
 echo
 "$build/bench/bench_sessions"
+echo
+"$build/bench/bench_memory"
 echo
 
 pg_dir=$(mktemp -d "${TMPDIR:-/tmp}/gateway-bench-pg.XXXXXX")

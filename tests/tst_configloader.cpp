@@ -8,7 +8,7 @@
 #include "support/messageboxcatcher.h"
 
 #include <QTemporaryDir>
-#include <QTextBlock>
+#include <QAbstractItemModelTester>
 
 namespace
 {
@@ -112,17 +112,19 @@ private slots:
         QCOMPARE(core.m_tagConfig.contains("PreloadTags"), !files.contains("tags.json"));
     }
 
-    // Debug lines stay off the pane, a level in another case off the console.
+    // Debug lines stay off the window, a level in another case off the console;
+    // both sinks keep the order of the lines.
     void sinksShowLevelsInTheirFormats()
     {
         writeValidFiles();
-        QPlainTextEdit pane;
+        LogModel pane;
         bool ok = false;
         cInternalFunctions core(&pane, &ok);
         ConsoleCapture::take();
         for (const char *level : {"debug", "info", "warning", "critical", "Debug"})
             core.writeLog("internal_functions.cpp", 40, "void f()", level,
                           QLatin1String("text ") + level);
+        QCoreApplication::processEvents();
 
         // The console: one quoted item a line; warnings and criticals name their origin.
         const QStringList levels = {"debug", "info", "warning", "critical"};
@@ -138,51 +140,61 @@ private slots:
 
         const QStringList shown = {"info", "warning", "critical", "Debug"};
         const QList<QColor> colours = {Qt::black, Qt::darkBlue, Qt::red, Qt::black};
-        QCOMPARE(pane.document()->blockCount(), shown.size());
+        QCOMPARE(pane.rowCount(), shown.size());
         for (int i = 0; i < shown.size(); ++i) {
-            const QTextBlock block = pane.document()->findBlockByNumber(i);
-            QVERIFY2(matches(block.text(),
+            const QModelIndex line = pane.index(i);
+            QVERIFY2(matches(line.data().toString(),
                              "^\\[" + shown[i] + "\\] " + kStamp + "text " + shown[i] + "$"),
-                     qPrintable(block.text()));
-            QCOMPARE(block.begin().fragment().charFormat().foreground().color(), colours[i]);
+                     qPrintable(line.data().toString()));
+            QCOMPARE(line.data(Qt::ForegroundRole).value<QBrush>().color(), colours[i]);
         }
     }
 
     void sinksAreSwitchedBySettings()
     {
         writeValidFiles(R"({"Window": {"OutputEnable": true}})");
-        QPlainTextEdit pane;
+        LogModel pane;
         bool ok = false;
         cInternalFunctions core(&pane, &ok);
         ConsoleCapture::take();
         core.writeLog("internal_functions.cpp", 1, "f", "critical", "to the pane only");
         core.m_settings = QJsonObject();
         core.writeLog("internal_functions.cpp", 2, "f", "critical", "nowhere");
+        QCoreApplication::processEvents();
         QVERIFY(ConsoleCapture::take().isEmpty());
-        QCOMPARE(pane.document()->blockCount(), 1);
-        QVERIFY(pane.toPlainText().endsWith("to the pane only"));
+        QCOMPARE(logLines(pane), QStringList{"[critical] to the pane only"});
         cInternalFunctions withoutPane(nullptr, &ok);
         withoutPane.writeLog("internal_functions.cpp", 3, "f", "info", "no pane, no crash");
     }
 
-    void logPaneIsBounded()
+    // The ring keeps the newest lines, also when one turn brings more than it holds.
+    void logKeepsItsNewestLines_data()
     {
-        writeValidFiles();
-        QPlainTextEdit pane;
-        bool ok = false;
-        cInternalFunctions core(&pane, &ok);
-        const int limit = pane.maximumBlockCount();
-        QVERIFY(limit >= 10000);
-        for (int i = 0; i < limit + 10; ++i)
-            core.writeLog("internal_functions.cpp", 1, "f", "info", QString::number(i));
-        QCOMPARE(pane.document()->blockCount(), limit);
-        QVERIFY(pane.document()->lastBlock().text().endsWith(QString::number(limit + 9)));
-        // Long lines are bounded in characters as well.
-        const QString wide(64 * 1024, QLatin1Char('x'));
-        for (int i = 0; i < 200; ++i)
-            core.writeLog("internal_functions.cpp", 1, "f", "info", wide + QString::number(i));
-        QVERIFY(pane.document()->characterCount() < 8 * 1024 * 1024);
-        QVERIFY(pane.document()->lastBlock().text().endsWith(wide + "199"));
+        QTest::addColumn<QList<int>>("turns");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("under the bound") << QList<int>{2, 1} << QStringList{"0", "1", "2"};
+        QTest::newRow("wraps") << QList<int>{3, 3, 2} << QStringList{"3", "4", "5", "6", "7"};
+        QTest::newRow("one large turn")
+            << QList<int>{2, 9} << QStringList{"6", "7", "8", "9", "10"};
+    }
+    void logKeepsItsNewestLines()
+    {
+        QFETCH(QList<int>, turns);
+        LogModel log(5);
+        QAbstractItemModelTester tester(&log,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        int written = 0;
+        for (const int lines : turns) {
+            for (int i = 0; i < lines; ++i)
+                log.append(0, "info", QString::number(written++), {});
+            log.flush();
+        }
+        QStringList kept;
+        for (const QString &line : logLines(log))
+            kept << line.section(' ', 1);
+        QTEST(kept, "kept");
+        log.clear();
+        QCOMPARE(log.rowCount(), 0);
     }
 
     // Each row breaks one thing in otherwise good files; the check reports

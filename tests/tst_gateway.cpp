@@ -393,6 +393,29 @@ private slots:
         QCOMPARE(back, value);
     }
 
+    // Rows are applied a slice at a time with clients served in between: a row
+    // that came before a client's write to its key does not overwrite it.
+    void queuedRowsDoNotOverwriteALaterClientWrite()
+    {
+        Gateway gateway(tagsFile(false));
+        gateway.core->m_ready = true;
+        QVERIFY(!gateway.core->createNewTag(sqlRecord("Level", "1", "Int32")));
+        TestClient client;
+        QCOMPARE(client.connect(gateway.port), UA_STATUSCODE_GOOD);
+        TagRows rows;
+        for (int i = 1; i <= 3000; ++i)
+            rows << TagRow{i, {}, "bulk" + QString::number(i), "1", "w", {}, "Int32"};
+        rows << TagRow{9000, {}, "Level", "2", "w", {}, "Int32"};
+        QSignalSpy drained(gateway.core.get(), &cInternalFunctions::sql_updated);
+        QVERIFY(QMetaObject::invokeMethod(gateway.core.get(), "slot_SQL_rowsRead",
+                                          Q_ARG(TagRows, rows)));
+        QCOMPARE(client.writeValue(QUaNodeId(0, "Level"), 3), UA_STATUSCODE_GOOD);
+        QVERIFY(drained.wait(30000));
+        QCOMPARE(gateway.tagNames().size(), 3001);
+        QCOMPARE(client.readValue(QUaNodeId(0, "Level")), QVariant(3));
+        QVERIFY(gateway.log().filter("Changed Tag[Level]").isEmpty());
+    }
+
     // Last, as it changes the shared gateway's tags.
     void sqlRecordsCreateAndUpdateTags()
     {

@@ -5,9 +5,11 @@
 #include "support/messageboxcatcher.h"
 #include "support/syncfixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
@@ -42,6 +44,8 @@ private slots:
     void refusedEditsAreReportedAndNotShown();
     void developerButtonsRunTheirStatements();
     void windowSaysWhenOpcUaIsNotServed();
+    void modelKeepsOrderUnderBatches_data();
+    void modelKeepsOrderUnderBatches();
 
 private:
     QString column(int columnIndex) { return columnTexts(*m_model, columnIndex).join(','); }
@@ -196,11 +200,11 @@ void TestTableView::refusedEditsAreReportedAndNotShown()
     QCOMPARE(catcher.boxes.first().informativeText, QStringLiteral("Строка удалена из таблицы."));
     QCOMPARE(column(3), QStringLiteral("10,20"));
 
-    const auto *pane = m_window->findChild<QPlainTextEdit *>("plainTextEdit");
+    auto *log = qobject_cast<LogModel *>(m_window->findChild<QListView *>("logView")->model());
     clickCell(1, 3); // id 1
     apply("refused");
     const QString refused = "[critical] SQL write-back refused: value refused by guard";
-    QTRY_COMPARE(paneLines(*pane).filter(refused).size(), 1);
+    QTRY_COMPARE(logLines(*log).filter(refused).size(), 1);
     QCOMPARE(stored(), QStringLiteral("20,10"));
     QCOMPARE(column(3), QStringLiteral("10,20"));
 }
@@ -225,9 +229,79 @@ void TestTableView::windowSaysWhenOpcUaIsNotServed()
     QVERIFY(window.windowTitle().endsWith(" — OPC UA не обслуживается!"));
     QCOMPARE(window.findChild<QLabel *>("lblText_2")->text(),
              QStringLiteral("Отладочная информация: OPC UA не обслуживается!"));
-    QVERIFY(window.findChild<QPlainTextEdit *>("plainTextEdit")
-                ->toPlainText()
-                .contains("OPC UA NOT started: \"opcua_port\" 70000"));
+    auto *log = qobject_cast<LogModel *>(window.findChild<QListView *>("logView")->model());
+    QVERIFY(!logLines(*log).filter("OPC UA NOT started: \"opcua_port\" 70000").isEmpty());
+}
+
+// A batch moves "moved" rows to new "number" texts (the first of them once
+// more to a later text), adds "added" rows and changes the value of the
+// others; the rows end in ("number", id) order with their last texts, and a
+// persistent index stays on its row unless many rows came (the view is reset).
+void TestTableView::modelKeepsOrderUnderBatches_data()
+{
+    QTest::addColumn<int>("moved");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("values only") << 0 << 0 << false;
+    QTest::newRow("a few move") << 3 << 0 << false;
+    QTest::newRow("a few move, a few added") << 2 << 2 << false;
+    QTest::newRow("many move") << 150 << 0 << false;
+    QTest::newRow("many move, many added") << 100 << 100 << true;
+}
+
+void TestTableView::modelKeepsOrderUnderBatches()
+{
+    QFETCH(int, moved);
+    QFETCH(int, added);
+    MySqlTableModelResult model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.sort(kNumberColumn);
+    QMap<qint64, TagRow> expected;
+    TagRows rows;
+    for (int id = 1; id <= 300; ++id) {
+        TagRow row;
+        row.id = id;
+        row.number = QString::number(id % 37);
+        row.value = "old";
+        rows << row;
+        expected.insert(id, row);
+    }
+    model.applyRows(rows);
+    const QPersistentModelIndex kept = model.index(model.rowOfId(7), kValueColumn);
+
+    TagRows batch;
+    for (int id = 1; id <= 300 + added; ++id) {
+        TagRow row = expected.value(id);
+        row.id = id;
+        row.value = "new" + QString::number(id);
+        if (id <= moved || id > 300)
+            row.number = QString::number(id * 7919 % 101);
+        batch << row;
+    }
+    if (moved > 0) {
+        batch[0].number = "zz";
+        batch << batch[0];
+        batch[0].number = "a";
+    }
+    for (const TagRow &row : qAsConst(batch))
+        expected.insert(row.id, row);
+    model.applyRows(batch);
+
+    TagRows order = expected.values().toVector();
+    std::sort(order.begin(), order.end(), [](const TagRow &a, const TagRow &b) {
+        return a.number != b.number ? a.number < b.number : a.id < b.id;
+    });
+    QCOMPARE(model.rowCount(), order.size());
+    for (int row = 0; row < order.size(); ++row) {
+        QCOMPARE(model.idOfRow(row), order[row].id);
+        QCOMPARE(model.rowOfId(order[row].id), row);
+        QCOMPARE(model.index(row, kNumberColumn).data().toString(), order[row].number);
+        QCOMPARE(model.index(row, kValueColumn).data().toString(), order[row].value);
+    }
+    QFETCH(bool, reset);
+    QCOMPARE(kept.isValid(), !reset);
+    if (!reset)
+        QCOMPARE(model.idOfRow(kept.row()), qint64(7));
 }
 
 QTEST_MAIN(TestTableView)

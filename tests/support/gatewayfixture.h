@@ -2,8 +2,10 @@
 #define GATEWAYFIXTURE_H
 
 // A gateway core built on fixture settings with its OPC UA server running on a
-// free loopback port, and what it wrote to Qt's output and to its log pane.
+// free loopback port, and what it wrote to Qt's output and to its log.
+#include "addressspace.h"
 #include "internal_functions.h"
+#include "logmodel.h"
 #include "quabasedatavariable.h"
 #include "quafolderobject.h"
 #include "quaserver.h"
@@ -11,15 +13,14 @@
 
 #include <QJsonDocument>
 #include <QMutex>
-#include <QPlainTextEdit>
 #include <QtTest>
 #include <memory>
 
 #include "support/settingsdir.h" // needs QCoreApplication, which QtTest brings
 
 // Everything on Qt's message output, as "<type> <text>" lines ("debug",
-// "info", "warning", "critical"): the core's console sink and the server's
-// event lines.
+// "info", "warning", "critical"): the core's console sink, which writes a run
+// of lines as one message, and the server's event lines.
 class ConsoleCapture
 {
 public:
@@ -35,19 +36,25 @@ private:
     {
         static const char *const names[] = {"debug", "warning", "critical", "fatal", "info"};
         QMutexLocker lock(&s_mutex);
-        s_lines << QLatin1String(names[type]) + QLatin1Char(' ') + text;
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            s_lines << QLatin1String(names[type]) + QLatin1Char(' ') + line;
     }
 
     static inline QMutex s_mutex;
     static inline QStringList s_lines;
 };
 
-// The pane's lines without their timestamps: "[level] message".
-inline QStringList paneLines(const QPlainTextEdit &pane)
+// The log's lines, those of this turn of the event loop included, without
+// their timestamps: "[level] message".
+inline QStringList logLines(LogModel &model)
 {
+    model.flush();
     QStringList lines;
-    for (const QString &line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
-        lines << line.section(' ', 0, 0) + ' ' + line.section(" > ", 1);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex line = model.index(row);
+        lines << '[' + line.data(LogModel::LevelRole).toString() + "] " +
+                     line.data(LogModel::MessageRole).toString();
+    }
     return lines;
 }
 
@@ -95,12 +102,12 @@ struct Gateway {
         startupConsole = ConsoleCapture::take();
     }
 
-    QStringList log() const { return paneLines(pane); }
+    QStringList log() const { return logLines(pane); }
     // The names of the core's tags whose variables still exist, in list order.
     QStringList tagNames() const
     {
         QStringList names;
-        for (const QUaBaseDataVariable *tag : core->m_tags)
+        for (const QUaBaseDataVariable *tag : core->m_addressSpace->tags())
             if (tag)
                 names << tag->browseName().name();
         return names;
@@ -108,7 +115,7 @@ struct Gateway {
 
     const quint16 port;
     bool configLoaded = false;
-    QPlainTextEdit pane;
+    mutable LogModel pane;
     std::unique_ptr<cInternalFunctions> core;
     QStringList startupConsole;
 };

@@ -117,12 +117,17 @@ void QUaBaseVariable::emitWritten(const UA_NodeId *sessionId, const UA_DataValue
         QMetaMethod::fromSignal(&QUaBaseVariable::sourceTimestampChanged);
     static const QMetaMethod serverTimeSignal =
         QMetaMethod::fromSignal(&QUaBaseVariable::serverTimestampChanged);
+    static const QMetaMethod anyValueSignal =
+        QMetaMethod::fromSignal(&QUaServer::variableValueChanged);
 
     // Receivers may ask the server which session wrote.
     server()->setCurrentSession(sessionId);
     const bool networkChange = !m_bInternalWrite;
     if (isSignalConnected(valueSignal)) {
         emit valueChanged(value(), networkChange);
+    }
+    if (server()->isSignalConnected(anyValueSignal)) {
+        emit server()->variableValueChanged(this, value(), networkChange);
     }
     if (data.hasStatus && isSignalConnected(statusSignal)) {
         emit statusCodeChanged(QUaStatusCode(data.status), networkChange);

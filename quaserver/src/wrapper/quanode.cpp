@@ -58,6 +58,10 @@ QUaNode::~QUaNode()
     while (!children().isEmpty()) {
         delete children().first();
     }
+    // A parent being destroyed is no QUaNode any more by now: it needs no news.
+    if (auto *owner = qobject_cast<QUaNode *>(parent())) {
+        owner->unbindChild(this);
+    }
     m_qUaServer->m_nodeObjects.remove(this);
     if (isBoundToStack()) {
         // Cleared first, so that the stack's destructor callback finds no
@@ -92,15 +96,18 @@ void QUaNode::bindTypeChildren(const QMetaObject &metaObject)
 
 void QUaNode::bindChild(QUaNode *child)
 {
-    const QUaQualifiedName childName = child->browseName();
     child->setParent(this);
-    child->setObjectName(childName.toString());
-    m_browseNames.insert(childName, child);
-    connect(child, &QObject::destroyed, this, [this, childName](QObject *gone) {
-        if (m_browseNames.value(childName) == gone) {
-            m_browseNames.remove(childName);
-        }
-    });
+    m_browseNames.insert(child->browseName(), child);
+}
+
+// Called by a bound child as it goes: a connection per child would cost every
+// node of a large address space its own connection data.
+void QUaNode::unbindChild(QUaNode *child)
+{
+    const auto bound = m_browseNames.find(child->browseName());
+    if (bound != m_browseNames.end() && bound.value() == child) {
+        m_browseNames.erase(bound);
+    }
 }
 
 bool QUaNode::isBoundToStack() const

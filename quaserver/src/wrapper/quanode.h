@@ -127,6 +127,7 @@ private:
 
     void bindTypeChildren(const QMetaObject &metaObject);
     void bindChild(QUaNode *child);
+    void unbindChild(QUaNode *child);
     bool isBoundToStack() const;
     bool hasReference(const QUaReferenceType &refType, const QUaNode *nodeTarget,
                       bool isForward) const;

@@ -25,6 +25,7 @@
 #include "quatypes.h"
 
 class QUaNode;
+class QUaBaseVariable;
 class QUaFolderObject;
 class QUaSession;
 class QUaSignaler;
@@ -210,6 +211,9 @@ signals:
     void logMessage(const QUaLog &log);
     void clientConnected(const QUaSession *session);
     void clientDisconnected(const QUaSession *session);
+    // Any variable's value was written, by a client (networkChange) or by the
+    // program: one connection serves a whole address space.
+    void variableValueChanged(QUaBaseVariable *variable, const QVariant &value, bool networkChange);
 
 private:
     // The stack takes values for a variable of an enumeration data type only
