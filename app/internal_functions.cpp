@@ -83,7 +83,6 @@ QString settingText(const QJsonValue &value)
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-
 // The packaged stack reports trace and debug records as well (two per idle
 // iteration, several per network read); the console keeps to information and
 // above, as a stack built with its default log level gives.
@@ -486,9 +485,9 @@ void cInternalFunctions::editCell(qint64 id, int column, const QString &text)
         emit cellEditToStore(id, column, text);
 }
 
-void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows)
+void cInternalFunctions::slot_SQL_rowsRead(const TagRows &rows, bool wholeTable)
 {
-    m_rowQueue->addRows(rows);
+    m_rowQueue->addRows(rows, wholeTable);
 }
 
 // A long load reports its progress.

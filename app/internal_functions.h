@@ -96,7 +96,7 @@ private:
 private slots:
     void slot_OPCUA_Tag_changed(QUaBaseDataVariable *tag, const QVariant &value,
                                 bool networkChange);
-    void slot_SQL_rowsRead(const TagRows &rows);
+    void slot_SQL_rowsRead(const TagRows &rows, bool wholeTable);
     void slot_SQL_valuesStored(const StoredValues &values);
     void slot_SQL_valueRefused(const QString &key, const QString &error);
     void slot_SQL_log(const QString &level, const QString &function, const QString &message);

@@ -1,5 +1,7 @@
 #include "rowqueue.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -15,8 +17,10 @@ RowQueue::RowQueue(RowHandler loadRow, StoredHandler logStored, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &RowQueue::runSlice);
 }
 
-void RowQueue::addRows(const TagRows &rows)
+void RowQueue::addRows(const TagRows &rows, bool wholeTable)
 {
+    if (wholeTable)
+        dropWaitingRows();
     if (rows.isEmpty())
         return;
     m_rows += rows;
@@ -83,6 +87,14 @@ void RowQueue::loadNextRow()
     if (written == m_clientWrites.constEnd() ||
         written.value() < m_batchEnds.at(m_batchNext).second)
         m_loadRow(row);
+}
+
+// Batches keep their moments; those past the last row handed on end empty.
+void RowQueue::dropWaitingRows()
+{
+    m_rows.resize(m_rowsNext);
+    for (QPair<int, quint64> &batchEnd : m_batchEnds)
+        batchEnd.first = std::min(batchEnd.first, m_rowsNext);
 }
 
 void RowQueue::finishRows()

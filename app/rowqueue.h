@@ -24,7 +24,9 @@ public:
 
     RowQueue(RowHandler loadRow, StoredHandler logStored, QObject *parent = nullptr);
 
-    void addRows(const TagRows &rows);
+    // A read of the whole table takes the place of the rows still waiting:
+    // it is newer than all of them.
+    void addRows(const TagRows &rows, bool wholeTable = false);
     void addStored(const StoredValues &values);
     void clientWrote(const QString &key);
 
@@ -38,6 +40,7 @@ private:
     void workInSlices();
     void runSlice();
     void loadNextRow();
+    void dropWaitingRows();
     void finishRows();
 
     const RowHandler m_loadRow;

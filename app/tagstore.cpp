@@ -351,14 +351,16 @@ void TagStore::reloadTable(bool allRowsToCore)
     TagRows toCore = allRowsToCore ? rows : changed;
     for (TagRow &row : toCore)
         row.value = m_rows.value(row.id, row).value;
-    handToCore(toCore);
+    handToCore(toCore, allRowsToCore);
     if (m_firstLoadDue && !m_firstLoadDone)
         firstLoad();
 }
 
 // Before the first load the core gets nothing: that load hands it every row.
-// A row whose key has a client's value waiting is older than its tag.
-void TagStore::handToCore(const TagRows &rows)
+// A row whose key has a client's value waiting is older than its tag. A read
+// of the whole table is handed on even when empty: it replaces older rows
+// still waiting in the core.
+void TagStore::handToCore(const TagRows &rows, bool wholeTable)
 {
     if (!m_firstLoadDone)
         return;
@@ -367,8 +369,8 @@ void TagStore::handToCore(const TagRows &rows)
     for (const TagRow &row : rows)
         if (!m_pendingValues.contains(row.key))
             current.append(row);
-    if (!current.isEmpty())
-        emit tagRowsRead(current);
+    if (!current.isEmpty() || wholeTable)
+        emit tagRowsRead(current, wholeTable);
 }
 
 void TagStore::firstLoad()
@@ -387,7 +389,7 @@ void TagStore::firstLoad()
         const int byNumber = a.number.compare(b.number);
         return byNumber != 0 ? byNumber < 0 : a.id < b.id;
     });
-    handToCore(rows);
+    handToCore(rows, true);
 }
 
 // ---- Notifications and polling

@@ -85,7 +85,7 @@ signals:
     void rowsChanged(const TagRows &rows);
     void rowsRemoved(const TagRowIds &ids);
     // Rows the core turns into tags or tag values.
-    void tagRowsRead(const TagRows &rows);
+    void tagRowsRead(const TagRows &rows, bool wholeTable);
     // Clients' values are in their keys' rows, one report per batch written;
     // or a value was refused.
     void valuesStored(const StoredValues &values);
@@ -112,7 +112,7 @@ private:
     void holdRow(const TagRow &row);
     void dropRow(qint64 id);
     void reloadTable(bool allRowsToCore);
-    void handToCore(const TagRows &rows);
+    void handToCore(const TagRows &rows, bool wholeTable = false);
     void firstLoad();
 
     // Notifications and polling.

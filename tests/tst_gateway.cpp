@@ -408,12 +408,23 @@ private slots:
         rows << TagRow{9000, {}, "Level", "2", "w", {}, "Int32"};
         QSignalSpy drained(gateway.core.get(), &cInternalFunctions::sql_updated);
         QVERIFY(QMetaObject::invokeMethod(gateway.core.get(), "slot_SQL_rowsRead",
-                                          Q_ARG(TagRows, rows)));
+                                          Q_ARG(TagRows, rows), Q_ARG(bool, false)));
         QCOMPARE(client.writeValue(QUaNodeId(0, "Level"), 3), UA_STATUSCODE_GOOD);
         QVERIFY(drained.wait(30000));
         QCOMPARE(gateway.tagNames().size(), 3001);
         QCOMPARE(client.readValue(QUaNodeId(0, "Level")), QVariant(3));
         QVERIFY(gateway.log().filter("Changed Tag[Level]").isEmpty());
+        // A read of the whole table takes the place of the rows still waiting.
+        for (TagRow &row : rows)
+            row.key += "x";
+        QVERIFY(QMetaObject::invokeMethod(gateway.core.get(), "slot_SQL_rowsRead",
+                                          Q_ARG(TagRows, rows), Q_ARG(bool, false)));
+        const TagRows table{TagRow{9001, {}, "Whole", "1", "w", {}, "Int32"}};
+        QVERIFY(QMetaObject::invokeMethod(gateway.core.get(), "slot_SQL_rowsRead",
+                                          Q_ARG(TagRows, table), Q_ARG(bool, true)));
+        QVERIFY(drained.wait(30000));
+        QCOMPARE(gateway.tagNames().size(), 3002);
+        QCOMPARE(gateway.tagNames().last(), QString("Whole"));
     }
 
     // Last, as it changes the shared gateway's tags.
