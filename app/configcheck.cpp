@@ -1,6 +1,7 @@
 #include "configcheck.h"
 
 #include "quaserver.h"
+#include "tagvalue.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -13,30 +14,10 @@ namespace
 
 const QStringList kDatabaseTypes = {QStringLiteral("SQLLITE"), QStringLiteral("MSSQL"),
                                     QStringLiteral("POSTGRESQL")};
-const QStringList kTagFormats = {
-    QStringLiteral("Boolean"), QStringLiteral("SByte"),  QStringLiteral("Byte"),
-    QStringLiteral("Int16"),   QStringLiteral("UInt16"), QStringLiteral("Int32"),
-    QStringLiteral("UInt32"),  QStringLiteral("Int64"),  QStringLiteral("UInt64"),
-    QStringLiteral("Float"),   QStringLiteral("Double"), QStringLiteral("String"),
-    QStringLiteral("DateTime")};
-
-// A value as the file writes it, strings quoted.
-QString jsonText(const QJsonValue &value)
-{
-    if (value.isUndefined())
-        return QStringLiteral("(missing)");
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
 
 bool isWholeNumber(const QJsonValue &value)
 {
     return value.isDouble() && value.toDouble() == std::floor(value.toDouble());
-}
-
-bool isPortNumber(const QJsonValue &value)
-{
-    return isWholeNumber(value) && value.toDouble() >= 1 && value.toDouble() <= 65535;
 }
 
 QString keyPath(const QString &prefix, const char *key)
@@ -45,6 +26,20 @@ QString keyPath(const QString &prefix, const char *key)
 }
 
 } // namespace
+
+QString ConfigCheck::jsonText(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return QStringLiteral("(missing)");
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// JSON numbers are doubles: a port number is a whole one in 1-65535.
+bool ConfigCheck::isPortNumber(const QJsonValue &value)
+{
+    return isWholeNumber(value) && value.toDouble() >= 1 && value.toDouble() <= 65535;
+}
 
 ConfigCheck::ConfigCheck(const QString &settingsDir)
 {
@@ -232,7 +227,7 @@ void ConfigCheck::checkTagList(const QJsonObject &tags)
         expectPresent(entry, tag.first, {"TagName", "Format", "Value", "NodeId", "WriteAccess"},
                       skipped);
         const QJsonValue format = entry[QLatin1String("Format")];
-        if (!format.isUndefined() && !kTagFormats.contains(format.toString()))
+        if (!format.isUndefined() && tagFormatType(format.toString()) == QMetaType::UnknownType)
             add(tag.first + QStringLiteral(".Format"),
                 QStringLiteral("unknown format %1: ").arg(jsonText(format)) + skipped);
         expect(entry, tag.first, "TagName", Kind::Text);

@@ -23,6 +23,10 @@ public:
 
     explicit ConfigCheck(const QString &settingsDir);
 
+    // A value as the file writes it, strings quoted; "(missing)" when absent.
+    static QString jsonText(const QJsonValue &value);
+    static bool isPortNumber(const QJsonValue &value);
+
     const QList<Problem> &problems() const { return m_problems; }
     // All three files were found and are JSON objects: the gateway starts.
     bool filesLoad() const { return m_filesLoad; }

@@ -1,6 +1,7 @@
 #include "internal_functions.h"
 
 #include "addressspace.h"
+#include "configcheck.h"
 #include "gatewaylog.h"
 #include "quabasedatavariable.h"
 #include "quaserver.h"
@@ -66,22 +67,6 @@ QString fillTagsStatement(int count)
 
 // The server start reports under the function that runs it.
 const QString kInitOpcFunction = QStringLiteral("void cInternalFunctions::InitOPC()");
-
-// JSON numbers are doubles: a port number is a whole one in 1-65535.
-bool isPortNumber(const QJsonValue &value)
-{
-    const double number = value.toDouble(-1);
-    return value.isDouble() && number >= 1 && number <= 65535 && number == std::floor(number);
-}
-
-// A setting's value as it is written in the file, strings quoted.
-QString settingText(const QJsonValue &value)
-{
-    if (value.isUndefined())
-        return QStringLiteral("(missing)");
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
 
 // The packaged stack reports trace and debug records as well (two per idle
 // iteration, several per network read); the console keeps to information and
@@ -157,11 +142,11 @@ bool cInternalFunctions::opcServing() const
 void cInternalFunctions::startServing()
 {
     const QJsonValue port = m_settings[QLatin1String("opcua_port")];
-    if (!isPortNumber(port)) {
+    if (!ConfigCheck::isPortNumber(port)) {
         CORE_LOG_AS(kInitOpcFunction, "critical",
                     QStringLiteral("OPC UA NOT started: \"opcua_port\" %1 is not a port number "
                                    "(1-65535)")
-                        .arg(settingText(port)));
+                        .arg(ConfigCheck::jsonText(port)));
         return;
     }
     m_opcServer->setPort(quint16(port.toInt()));
