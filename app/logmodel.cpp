@@ -30,12 +30,15 @@ void LogModel::append(qint64 localMs, const QString &level, const QString &text,
                       const QString &where)
 {
     m_pending.append({localMs, level, text, where});
-    if (m_pending.size() > m_capacity)
-        m_pending.erase(m_pending.begin(), m_pending.end() - m_capacity);
+    // A ring's worth waiting goes at once: the view would drop older ones anyway.
+    if (m_pending.size() >= m_capacity) {
+        flush();
+        return;
+    }
     if (m_flushQueued)
         return;
     m_flushQueued = true;
-    QTimer::singleShot(0, this, &LogModel::flush);
+    QTimer::singleShot(kFlushIntervalMs, this, &LogModel::flush);
 }
 
 void LogModel::flush()

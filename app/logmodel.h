@@ -6,9 +6,9 @@
 #include <QVector>
 
 // The window's log: a bounded ring of compact entries shown one row each as
-// "[level] <local time> > text", coloured by level. Entries appended during
-// one turn of the event loop reach the view together at its end, so a burst
-// of lines costs the view one insertion.
+// "[level] <local time> > text", coloured by level. Entries reach the view in
+// one batch at most every kFlushIntervalMs, so a burst of lines costs the view
+// one insertion and one repaint.
 class LogModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -18,13 +18,15 @@ public:
 
     // The oldest entries go past this many.
     static constexpr int kDefaultCapacity = 50000;
+    // Entries reach the view at most this often: every insertion repaints
+    // the view, which costs the GUI thread far more than the entries do.
+    static constexpr int kFlushIntervalMs = 50;
 
     explicit LogModel(int capacity = kDefaultCapacity, QObject *parent = nullptr);
 
     // localMs: the local time as milliseconds since the epoch, read as UTC.
     void append(qint64 localMs, const QString &level, const QString &text, const QString &where);
-    // Hands the appended entries to the view now rather than at the end of
-    // this turn of the event loop.
+    // Hands the appended entries to the view now rather than with the next batch.
     void flush();
     void clear();
     int capacity() const { return m_capacity; }

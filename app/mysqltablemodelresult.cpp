@@ -136,15 +136,15 @@ int MySqlTableModelResult::placeFor(const QString &key, qint64 id) const
 void MySqlTableModelResult::applyRows(const TagRows &rows)
 {
     TagRows moving;
-    QVector<int> changed;
+    QVector<ChangedCells> changed;
     for (const TagRow &row : latestOfEachId(rows)) {
         const int held = rowOfId(row.id);
         if (held < 0 || m_sortKeyOfId.value(row.id) != sortKey(row)) {
             moving << row;
             continue;
         }
+        changed << ChangedCells{held, changedColumns(m_rows.at(held), row)};
         m_rows[held] = row;
-        changed << held;
     }
     reportChanged(changed);
     if (moving.size() > kRowByRowLimit) {
@@ -155,17 +155,32 @@ void MySqlTableModelResult::applyRows(const TagRows &rows)
         moveRow(row);
 }
 
-// Many changed rows are reported as one span: a view handles every signal on
-// its own.
-void MySqlTableModelResult::reportChanged(const QVector<int> &rows)
+// A few changed rows are reported cell by cell: a view repaints a single
+// changed cell alone, but its whole viewport for a range, which for a value
+// written every few milliseconds cost the GUI thread more than the rest of the
+// write. Many changed rows are reported as one span: a view handles every
+// signal on its own.
+void MySqlTableModelResult::reportChanged(const QVector<ChangedCells> &rows)
 {
     if (rows.size() <= kRowByRowLimit) {
-        for (const int row : rows)
-            emit dataChanged(index(row, 0), index(row, kTagsColumnCount - 1));
+        for (const ChangedCells &row : rows)
+            for (int column = 0; column < kTagsColumnCount; ++column)
+                if (row.columns & (1u << column))
+                    emit dataChanged(index(row.row, column), index(row.row, column));
         return;
     }
-    const auto span = std::minmax_element(rows.begin(), rows.end());
-    emit dataChanged(index(*span.first, 0), index(*span.second, kTagsColumnCount - 1));
+    const auto byRow = [](const ChangedCells &a, const ChangedCells &b) { return a.row < b.row; };
+    const auto span = std::minmax_element(rows.begin(), rows.end(), byRow);
+    emit dataChanged(index(span.first->row, 0), index(span.second->row, kTagsColumnCount - 1));
+}
+
+unsigned MySqlTableModelResult::changedColumns(const TagRow &before, const TagRow &after)
+{
+    unsigned columns = 0;
+    for (int column = 0; column < kTagsColumnCount; ++column)
+        if (before.cell(column) != after.cell(column))
+            columns |= 1u << column;
+    return columns;
 }
 
 // A batch may hold several versions of a row: the last one counts.

@@ -39,7 +39,13 @@ private:
     bool inOrder(const TagRow &a, const TagRow &b) const;
     int placeFor(const QString &key, qint64 id) const;
     TagRows latestOfEachId(const TagRows &rows) const;
-    void reportChanged(const QVector<int> &rows);
+    // A row of the model and the columns of it that changed, one bit each.
+    struct ChangedCells {
+        int row;
+        unsigned columns;
+    };
+    void reportChanged(const QVector<ChangedCells> &rows);
+    static unsigned changedColumns(const TagRow &before, const TagRow &after);
     void moveRow(const TagRow &row);
     void mergeRows(TagRows rows);
     void mergeIntoRows(TagRows &rows);

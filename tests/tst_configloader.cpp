@@ -7,8 +7,8 @@
 #include "support/gatewayfixture.h"
 #include "support/messageboxcatcher.h"
 
-#include <QTemporaryDir>
 #include <QAbstractItemModelTester>
+#include <QTemporaryDir>
 
 namespace
 {
@@ -140,6 +140,7 @@ private slots:
 
         const QStringList shown = {"info", "warning", "critical", "Debug"};
         const QList<QColor> colours = {Qt::black, Qt::darkBlue, Qt::red, Qt::black};
+        pane.flush();
         QCOMPARE(pane.rowCount(), shown.size());
         for (int i = 0; i < shown.size(); ++i) {
             const QModelIndex line = pane.index(i);

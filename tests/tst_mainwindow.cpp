@@ -99,6 +99,7 @@ private slots:
         const auto writeLines = [log](int count) {
             for (int i = 0; i < count; ++i)
                 log->append(0, "info", "line", {});
+            log->flush();
             QCoreApplication::processEvents();
         };
         writeLines(100);
