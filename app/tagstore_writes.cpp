@@ -4,8 +4,10 @@
 
 #include "sqldialect.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QThread>
+#include <algorithm>
 
 namespace
 {
@@ -78,16 +80,20 @@ void TagStore::flushWrites()
         enterOutage(error.text().simplified());
         return;
     }
+    // What landed is reported once, so the pending list is walked once.
+    QStringList stored;
     for (const QString &key : keys) {
         if (writeKeys({key}, error)) {
-            reportStored({key});
+            stored.append(key);
         } else if (isPassingFault(error)) {
             enterOutage(error.text().simplified());
-            return;
+            break;
         } else {
             refuse(key, error.text().simplified());
         }
     }
+    if (!stored.isEmpty())
+        reportStored(stored);
 }
 
 // Rows may have come while the connection was gone: until the table is read
@@ -197,11 +203,15 @@ void TagStore::reportStored(const QStringList &keys)
         }
         stored.append({key, text, int(ids.size())});
     }
-    if (keys.size() == m_pendingKeys.size())
+    if (keys.size() == m_pendingKeys.size()) {
         m_pendingKeys.clear();
-    else
-        for (const QString &key : keys)
-            m_pendingKeys.removeOne(key);
+    } else {
+        const QSet<QString> done(keys.cbegin(), keys.cend());
+        m_pendingKeys.erase(
+            std::remove_if(m_pendingKeys.begin(), m_pendingKeys.end(),
+                           [&done](const QString &key) { return done.contains(key); }),
+            m_pendingKeys.end());
+    }
     if (m_journal)
         m_journal->remove(held);
     emit valuesStored(stored);
