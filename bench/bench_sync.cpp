@@ -378,8 +378,7 @@ void printWriteTargets(const std::vector<SizeResults> &results)
         constexpr double kWriteFactor = 4;
         std::printf("  1, %6d rows: p50 %s ms <= 4 x (A %s + B %s at %d rows) = %s ms: %s\n",
                     r.rows, milliseconds(p50).c_str(), milliseconds(a).c_str(),
-                    milliseconds(b).c_str(), raw.rows,
-                    milliseconds(kWriteFactor * (a + b)).c_str(),
+                    milliseconds(b).c_str(), raw.rows, milliseconds(kWriteFactor * (a + b)).c_str(),
                     verdict(p50, kWriteFactor * (a + b)));
     }
     for (const SizeResults &r : results) {
@@ -666,14 +665,9 @@ private:
         KillFigures &kill = results.kill;
         WriteLoad load(gateway.url(), nodes, kOutageWriters, kFirstKillValue);
         sleepFor(kWarmUpSeconds);
-        if (!controlServer("pause")) {
-            kill.recovery.note = "the PostgreSQL server could not be stopped";
+        RowValues lastValues;
+        if (!writeThroughPause(load, lastValues, kill.writes, kill.recovery.note))
             return;
-        }
-        const long writesBefore = load.writes();
-        sleepFor(kOutageSeconds);
-        const RowValues lastValues = load.stop();
-        kill.writes = load.writes() - writesBefore;
         kill.rows = lastValues.size();
         gateway.kill();
         QString error;
@@ -683,10 +677,8 @@ private:
             return;
         }
         const Clock::time_point restarted = Clock::now();
-        if (!reopen(m_admin, kReconnectSeconds) || !reopen(m_listener, kReconnectSeconds)) {
-            kill.recovery.note = "the benchmark could not reconnect";
+        if (!reconnect(kill.recovery.note))
             return;
-        }
         kill.recovery.unit = "s";
         if (!std::isnan(
                 secondsUntilRowsHold(m_admin, lastValues, kKillRecoveryLimitSeconds, &kill.lost))) {
@@ -751,6 +743,32 @@ private:
                0;
     }
 
+    // The server is paused for the outage while the clients write; they stop
+    // before it returns, so their last values are known. False, with a note,
+    // when it could not be paused.
+    bool writeThroughPause(WriteLoad &load, RowValues &lastValues, long &writesWhileDown,
+                           std::string &note)
+    {
+        if (!controlServer("pause")) {
+            note = "the PostgreSQL server could not be stopped";
+            return false;
+        }
+        const long writesBefore = load.writes();
+        sleepFor(kOutageSeconds);
+        lastValues = load.stop();
+        writesWhileDown = load.writes() - writesBefore;
+        return true;
+    }
+
+    // The benchmark's own connections after the server's return.
+    bool reconnect(std::string &note)
+    {
+        if (reopen(m_admin, kReconnectSeconds) && reopen(m_listener, kReconnectSeconds))
+            return true;
+        note = "the benchmark could not reconnect";
+        return false;
+    }
+
     // The server stops while clients write; they stop just before it is
     // started again, so their last values are known before it is back.
     void measureOutage(GatewayProcess &gateway, const TagNodes &nodes, SizeResults &results)
@@ -759,14 +777,9 @@ private:
         WriteLoad load(gateway.url(), nodes, kOutageWriters, kFirstOutageValue);
         sleepFor(kWarmUpSeconds);
         ReadProbe probe(gateway.url());
-        if (!controlServer("pause")) {
-            outage.probe.note = "the PostgreSQL server could not be stopped";
+        RowValues lastValues;
+        if (!writeThroughPause(load, lastValues, outage.writes, outage.probe.note))
             return;
-        }
-        const long writesBefore = load.writes();
-        sleepFor(kOutageSeconds);
-        const RowValues lastValues = load.stop();
-        outage.writes = load.writes() - writesBefore;
         outage.rows = lastValues.size();
         outage.probe = probe.stop();
         ReadProbe recoveryProbe(gateway.url());
@@ -775,10 +788,8 @@ private:
             return;
         }
         const Clock::time_point restarted = Clock::now();
-        if (!reopen(m_admin, kReconnectSeconds) || !reopen(m_listener, kReconnectSeconds)) {
-            outage.recovery.note = "the benchmark could not reconnect";
+        if (!reconnect(outage.recovery.note))
             return;
-        }
         outage.recovery.unit = "s";
         if (!std::isnan(secondsUntilRowsHold(m_admin, lastValues, kRowsHoldLimitSeconds,
                                              &outage.differing))) {
